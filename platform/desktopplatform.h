@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform.h"
+
+#include <QPointer>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSoundEffect;
+class QWidget;
+
+// The platform on a desktop: Qt Network for the page, QMessageBox, the
+// toolkit's beep and QSoundEffect.
+class DesktopPlatform : public Platform
+{
+public:
+    struct Limits {
+        int transferTimeoutMs = 10'000;        // the whole transfer, not the gap between bytes
+        qint64 maxBodyBytes = 8 * 1024 * 1024; // a user list is kilobytes; this is plenty
+        int maxRedirects = 5;
+    };
+
+    DesktopPlatform();
+    explicit DesktopPlatform(Limits limits);
+    ~DesktopPlatform() override;
+
+    // The window the message boxes are centred on.
+    void setDialogParent(QWidget *parent);
+
+    FetchResult fetchPage(const QUrl &url) override;
+    void cancelFetch() override;
+    void showMessage(const QString &text, const QString &title) override;
+    void beep() override;
+    void playSoundFile(const QString &path) override;
+    QString programFolder() const override;
+
+private:
+    Limits m_limits;
+    QNetworkAccessManager *m_network = nullptr;
+    QPointer<QNetworkReply> m_reply; // the fetch under way, if any
+    bool m_cancelled = false;
+    QSoundEffect *m_sound = nullptr; // made on first use: most evenings never need it
+    QPointer<QWidget> m_dialogParent;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+// What became of one fetch of the user-list page. A failure never carries a
+// page: an error page from the server must not read as "nobody online".
+struct FetchResult {
+    enum class Error {
+        None,
+        HttpStatus,        // the server answered, but not with 2xx
+        Timeout,           // the whole transfer took longer than allowed
+        TooLarge,          // the body passed the size limit
+        ConnectionRefused, // nothing listens at the address
+        HostNotFound,      // the host name does not resolve
+        Truncated,         // the connection closed before the body was complete
+        Redirect,          // too many redirects, or one to another host
+        Cancelled,         // abandoned by the program (window closing)
+        Network,           // any other transport failure; see detail
+    };
+
+    Error error = Error::None;
+    int httpStatus = 0; // the status line's code, when the server sent one
+    QString text;       // the decoded body; empty unless ok()
+    QString detail;     // the transport's own words, for Network
+
+    bool ok() const { return error == Error::None; }
+
+    static FetchResult page(QString body)
+    {
+        FetchResult r;
+        r.text = std::move(body);
+        r.httpStatus = 200;
+        return r;
+    }
+    static FetchResult failure(Error error, int httpStatus = 0, QString detail = {})
+    {
+        FetchResult r;
+        r.error = error;
+        r.httpStatus = httpStatus;
+        r.detail = std::move(detail);
+        return r;
+    }
+};

@@ -1,0 +1,124 @@
+#include "pagedecoder.h"
+
+#include <QStringDecoder>
+
+#include <optional>
+
+namespace {
+
+bool isLabelChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.' || c == ':';
+}
+
+qsizetype indexOfCaseless(QByteArrayView text, QByteArrayView key, qsizetype from)
+{
+    for (qsizetype i = from; i + key.size() <= text.size(); ++i) {
+        if (text.sliced(i, key.size()).compare(key, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+// The label after the first "charset" (any case) that is followed by '='.
+QByteArray labelAfterCharset(QByteArrayView text)
+{
+    static constexpr QByteArrayView key("charset");
+    for (qsizetype hit = indexOfCaseless(text, key, 0); hit >= 0;
+         hit = indexOfCaseless(text, key, hit + key.size())) {
+        qsizetype p = hit + key.size();
+        while (p < text.size() && (text[p] == ' ' || text[p] == '\t'))
+            ++p;
+        if (p >= text.size() || text[p] != '=')
+            continue;
+        ++p;
+        while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '"' || text[p] == '\''))
+            ++p;
+        const qsizetype start = p;
+        while (p < text.size() && isLabelChar(text[p]))
+            ++p;
+        if (p > start)
+            return text.sliced(start, p - start).toByteArray().toLower();
+    }
+    return {};
+}
+
+bool isWindows1252Alias(const QByteArray &label)
+{
+    // What browsers do: these labels are windows-1252 on the web.
+    return label == "iso-8859-1" || label == "iso8859-1" || label == "latin1" || label == "latin-1" ||
+           label == "l1" || label == "us-ascii" || label == "ascii" || label == "cp1252" ||
+           label == "windows-1252" || label == "x-cp1252" || label == "iso_8859-1";
+}
+
+QString decodeWindows1252(QByteArrayView bytes)
+{
+    QStringDecoder decoder("windows-1252");
+    if (decoder.isValid())
+        return decoder.decode(bytes);
+    return QString::fromLatin1(bytes); // no ICU: Latin-1 is the closest we have
+}
+
+std::optional<QString> decodeWithLabel(QByteArrayView bytes, const QByteArray &label)
+{
+    if (label.isEmpty())
+        return std::nullopt;
+    if (isWindows1252Alias(label))
+        return decodeWindows1252(bytes);
+    if (label == "utf-8" || label == "utf8") {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        return decoder.decode(bytes);
+    }
+    QStringDecoder decoder(label.constData(), QStringDecoder::Flag::Stateless);
+    if (!decoder.isValid())
+        return std::nullopt;
+    return decoder.decode(bytes);
+}
+
+} // namespace
+
+namespace PageDecoder {
+
+QByteArray charsetFromContentType(QByteArrayView contentType)
+{
+    return labelAfterCharset(contentType);
+}
+
+QByteArray charsetFromHtmlMeta(QByteArrayView html)
+{
+    // Browsers look only this far for the declaration; so do we, which also
+    // keeps the cost of a huge page small.
+    html = html.first(std::min<qsizetype>(html.size(), 4096));
+    static constexpr QByteArrayView metaTag("<meta");
+    for (qsizetype meta = indexOfCaseless(html, metaTag, 0); meta >= 0;
+         meta = indexOfCaseless(html, metaTag, meta + metaTag.size())) {
+        const qsizetype close = html.indexOf('>', meta);
+        const QByteArrayView tag = close < 0 ? html.sliced(meta) : html.sliced(meta, close - meta);
+        const QByteArray label = labelAfterCharset(tag);
+        if (!label.isEmpty())
+            return label;
+    }
+    return {};
+}
+
+QString decode(QByteArrayView body, QByteArrayView contentType)
+{
+    // A byte order mark outranks every label, as it does in browsers.
+    if (const auto bom = QStringConverter::encodingForData(body)) {
+        QStringDecoder decoder(*bom);
+        return decoder.decode(body);
+    }
+    if (auto text = decodeWithLabel(body, charsetFromContentType(contentType)))
+        return *text;
+    if (auto text = decodeWithLabel(body, charsetFromHtmlMeta(body)))
+        return *text;
+
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(body);
+    if (!utf8.hasError())
+        return text;
+    return decodeWindows1252(body);
+}
+
+} // namespace PageDecoder

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform.h"
+
+#include <QList>
+#include <QQueue>
+#include <QStringList>
+
+#include <functional>
+
+// Records every platform call in order and answers fetches from a queue.
+// Nothing here blocks: a "message box" returns at once, after running the
+// optional onMessage hook (a test uses it to act while the box is "open").
+class FakePlatform : public Platform
+{
+public:
+    FetchResult fetchPage(const QUrl &url) override;
+    void cancelFetch() override;
+    void showMessage(const QString &text, const QString &title) override;
+    void beep() override;
+    void playSoundFile(const QString &path) override;
+    QString programFolder() const override { return folder; }
+
+    // Answers for the next fetches; when empty, a fetch returns an empty page.
+    QQueue<FetchResult> fetchAnswers;
+    // Run during a fetch or a message, as if the event loop ran meanwhile.
+    std::function<void()> onFetch;
+    std::function<void(const QString &text, const QString &title)> onMessage;
+
+    QString folder = QStringLiteral("/opt/vindrik");
+    // "fetch <url>", "message <title>|<text>", "beep", "sound <path>", "cancel"
+    QStringList calls;
+    QList<QUrl> fetchedUrls;
+    int messageCount() const;
+};

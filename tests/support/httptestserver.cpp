@@ -1,0 +1,112 @@
+#include "httptestserver.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+HttpTestServer::HttpTestServer(QObject *parent) : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &HttpTestServer::onNewConnection);
+}
+
+HttpTestServer::~HttpTestServer() = default;
+
+bool HttpTestServer::listen()
+{
+    return m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+QString HttpTestServer::hostAndPort() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port());
+}
+
+QUrl HttpTestServer::url(const QString &path) const
+{
+    return QUrl(QStringLiteral("http://%1%2").arg(hostAndPort(), path));
+}
+
+QByteArray HttpTestServer::ok(const QByteArray &body, const QByteArray &contentType)
+{
+    QByteArray raw = "HTTP/1.1 200 OK\r\n";
+    if (!contentType.isEmpty())
+        raw += "Content-Type: " + contentType + "\r\n";
+    raw += "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
+    return raw + body;
+}
+
+QByteArray HttpTestServer::status(int code, const QByteArray &reason, const QByteArray &body)
+{
+    return "HTTP/1.1 " + QByteArray::number(code) + ' ' + reason +
+           "\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+QByteArray HttpTestServer::userListPage(const QStringList &names)
+{
+    QByteArray page = "<html><head><title>Inne i chatten</title></head><body>\n";
+    for (const QString &name : names)
+        page += "<a href=\"#\" onclick=\"valj='" + name.toUtf8() + "';\" >" + name.toUtf8() + "</a><br>\n";
+    page += "</body></html>\n";
+    return page;
+}
+
+void HttpTestServer::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        auto request = std::make_shared<QByteArray>();
+        auto answered = std::make_shared<bool>(false);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, request, answered] {
+            if (*answered) {
+                socket->readAll(); // one request a connection; ignore the rest
+                return;
+            }
+            *request += socket->readAll();
+            const qsizetype end = request->indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            *answered = true;
+            request->truncate(end + 4);
+            m_requests << request->left(request->indexOf("\r\n"));
+            m_headers << *request;
+            const Response response = m_responses.isEmpty() ? m_fallback : m_responses.dequeue();
+            serve(socket, response);
+        });
+    }
+}
+
+void HttpTestServer::serve(QTcpSocket *socket, const Response &response)
+{
+    using Mode = Response::Mode;
+    switch (response.mode) {
+    case Mode::Stall:
+        return;
+    case Mode::CloseNow:
+        socket->disconnectFromHost();
+        return;
+    case Mode::Send:
+        socket->write(response.raw);
+        if (response.closeAfter)
+            socket->disconnectFromHost();
+        return;
+    case Mode::Trickle: {
+        auto *timer = new QTimer(socket);
+        auto sent = std::make_shared<qsizetype>(0);
+        QPointer<QTcpSocket> guard(socket);
+        connect(timer, &QTimer::timeout, socket, [guard, timer, sent, response] {
+            if (!guard)
+                return;
+            if (*sent >= response.raw.size()) {
+                timer->stop();
+                guard->disconnectFromHost();
+                return;
+            }
+            guard->write(response.raw.mid(*sent, 1));
+            ++*sent;
+        });
+        timer->start(response.trickleMs);
+        return;
+    }
+    }
+}

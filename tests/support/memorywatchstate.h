@@ -1,0 +1,46 @@
+#pragma once
+
+#include "watchstate.h"
+
+#include <QList>
+#include <array>
+#include <functional>
+
+// The window's state held in plain members, for engine tests.
+class MemoryWatchState : public WatchState
+{
+public:
+    struct Row {
+        QString nick;
+        std::array<bool, 3> ticked{};
+        std::array<bool, 3> enabled{true, true, true};
+    };
+
+    QString intervalText() const override { return interval; }
+    void setPollInterval(int ms) override { pollIntervals << ms; }
+    void setPage(const QString &text) override { strPage = text; }
+    QString page() const override { return strPage; }
+    ScanPositions &scanPositions() override { return positions; }
+    void clearOnline() override;
+    void appendOnline(const QStringList &names) override { online += names; }
+    qsizetype onlineCount() const override { return online.size(); }
+    QString onlineText(qsizetype index) const override { return online.value(index); }
+    void selectOnline(qsizetype index) override;
+    qsizetype selectedOnline() const override { return selected; }
+    QString nick(int row) const override { return rows.at(row).nick; }
+    bool isTicked(int row, Option option) const override;
+    void setTicked(int row, Option option, bool ticked) override;
+    void setOptionEnabled(int row, Option option, bool enabled) override;
+
+    // Called after every setTicked, like a check box's change signal.
+    std::function<void(int row, Option option)> onTickChanged;
+
+    QString interval = QStringLiteral("3");
+    QList<int> pollIntervals;
+    QString strPage;
+    ScanPositions positions;
+    QStringList online;
+    qsizetype selected = -1;
+    QList<qsizetype> selectionHistory;
+    std::array<Row, RowCount> rows;
+};

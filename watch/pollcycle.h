@@ -1,0 +1,70 @@
+#pragma once
+
+#include "fetchresult.h"
+#include "watchstate.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+class Platform;
+
+inline constexpr QStringView AlertSuffix = u" har kommit in på Vindriks chatt";
+inline constexpr QStringView AlertTitle = u"Personen du söker har kommit in";
+inline constexpr QStringView SoundFileName = u"Hej.WAV";
+inline constexpr QStringView UserListPath = u"/login/chat/users.asp";
+
+// http://host/login/chat/users.asp, for a host or host:port.
+QUrl userListUrl(const QString &host);
+
+// The poll interval the interval box asks for, in ms: whole seconds 1 to 65
+// (spaces around them allowed), larger whole numbers capped at 65,535 ms.
+// Anything else (0, empty, negative, not a whole number) asks for no change,
+// so a slip of the keyboard can never stop the watching for good.
+std::optional<int> intervalFromText(const QString &text);
+
+// folder + "Hej.WAV" with exactly one separator, in the platform's own style.
+QString soundFilePath(const QString &programFolder);
+
+// What one poll came to, for the window's status line.
+struct PollOutcome {
+    enum class Kind {
+        Listed,      // the page was read; nameCount names are in the list
+        FetchFailed, // the page could not be had; the list is empty
+        Busy,        // the previous poll was still running; nothing was done
+        Cancelled,   // the window is closing; the poll was abandoned
+    };
+    Kind kind = Kind::Busy;
+    qsizetype nameCount = 0;
+    FetchResult failure; // for FetchFailed
+};
+
+// Why a fetch failed, in words for the status line.
+QString describeFailure(const FetchResult &failure);
+
+// One poll of the user-list page per tick of the poll timer: set the next
+// interval, clear, fetch, scan into the online list, then walk the list and
+// raise the alerts of each matching watch row. Keeps nothing between polls.
+class PollCycle
+{
+public:
+    PollCycle(WatchState &state, Platform &platform, QUrl pageUrl);
+
+    PollOutcome poll();
+    // For a closing window: abandons the fetch under way and raises no more
+    // alerts in the poll that is running.
+    void cancel();
+    bool isRunning() const { return m_running; }
+    const QUrl &pageUrl() const { return m_pageUrl; }
+
+private:
+    void walk();
+    void raiseAlerts(int row, qsizetype entry);
+
+    WatchState &m_state;
+    Platform &m_platform;
+    QUrl m_pageUrl;
+    bool m_running = false;
+    bool m_cancelled = false;
+};
