@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QUrl>
+
+class QNetworkAccessManager;
+
+// What a program with no watch engine would do: GET the page, wait in an
+// event loop, read it all. Returns the nanoseconds it took; bytes gets the
+// size of the body.
+qint64 bareFetchNs(QNetworkAccessManager &network, const QUrl &url, qsizetype &bytes);
