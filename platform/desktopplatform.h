@@ -16,13 +16,15 @@ class DesktopPlatform : public Platform
 public:
     struct Limits {
         int transferTimeoutMs = 10'000;        // the whole transfer, not the gap between bytes
-        qint64 maxBodyBytes = 8 * 1024 * 1024; // a user list is kilobytes; this is plenty
+        qint64 maxBodyBytes = qint64(8) * 1024 * 1024; // a user list is kilobytes; this is plenty
         int maxRedirects = 5;
     };
 
     DesktopPlatform();
     explicit DesktopPlatform(Limits limits);
     ~DesktopPlatform() override;
+    DesktopPlatform(const DesktopPlatform &) = delete;
+    DesktopPlatform &operator=(const DesktopPlatform &) = delete;
 
     // The window the message boxes are centred on.
     void setDialogParent(QWidget *parent);

@@ -1,5 +1,6 @@
 #include "pagedecoder.h"
 
+#include <QLatin1StringView>
 #include <QStringDecoder>
 
 #include <optional>
@@ -76,6 +77,19 @@ std::optional<QString> decodeWithLabel(QByteArrayView bytes, const QByteArray &l
     return decoder.decode(bytes);
 }
 
+// A <meta> tag is found by reading the bytes as ASCII, so it can only name an
+// encoding that reads ASCII as ASCII. One that does not (UTF-16, UTF-32,
+// EBCDIC, UTF-7, BOCU-1) is a false claim, and trusting it would turn a plain
+// page, its markers included, into nonsense.
+bool readsAsciiAsAscii(const QByteArray &label)
+{
+    static constexpr QByteArrayView probe(
+        "\t\n\r !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[]^_`"
+        "abcdefghijklmnopqrstuvwxyz{|}");
+    const auto text = decodeWithLabel(probe, label);
+    return text && *text == QLatin1StringView(probe);
+}
+
 } // namespace
 
 namespace PageDecoder {
@@ -95,7 +109,7 @@ QByteArray charsetFromHtmlMeta(QByteArrayView html)
          meta = indexOfCaseless(html, metaTag, meta + metaTag.size())) {
         const qsizetype close = html.indexOf('>', meta);
         const QByteArrayView tag = close < 0 ? html.sliced(meta) : html.sliced(meta, close - meta);
-        const QByteArray label = labelAfterCharset(tag);
+        QByteArray label = labelAfterCharset(tag);
         if (!label.isEmpty())
             return label;
     }
@@ -111,8 +125,10 @@ QString decode(QByteArrayView body, QByteArrayView contentType)
     }
     if (auto text = decodeWithLabel(body, charsetFromContentType(contentType)))
         return *text;
-    if (auto text = decodeWithLabel(body, charsetFromHtmlMeta(body)))
-        return *text;
+    if (const QByteArray label = charsetFromHtmlMeta(body); readsAsciiAsAscii(label)) {
+        if (auto text = decodeWithLabel(body, label))
+            return *text;
+    }
 
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(body);
