@@ -1,0 +1,100 @@
+#pragma once
+
+#include "pollcycle.h"
+#include "timer.h"
+#include "watchstate.h"
+
+#include <QRect>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <array>
+#include <vector>
+
+class Platform;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+// The program's one window: eight watch rows, the online list, the interval
+// box and the start/stop button. It owns all state and both timers; the watch
+// engine reads and writes that state through WatchState.
+class Form1 : public QWidget, public WatchState
+{
+    Q_OBJECT
+public:
+    Form1(Platform &platform, const QUrl &pageUrl, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    QString intervalText() const override;
+    void setPollInterval(int ms) override;
+    void setPage(const QString &text) override;
+    QString page() const override { return strPage; }
+    ScanPositions &scanPositions() override { return m_scanPositions; }
+    void clearOnline() override;
+    void appendOnline(const QStringList &names) override;
+    qsizetype onlineCount() const override;
+    QString onlineText(qsizetype index) const override;
+    void selectOnline(qsizetype index) override;
+    qsizetype selectedOnline() const override;
+    QString nick(int row) const override;
+    bool isTicked(int row, Option option) const override;
+    void setTicked(int row, Option option, bool ticked) override;
+    void setOptionEnabled(int row, Option option, bool enabled) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    struct Placement {
+        QWidget *widget;
+        QRect twips;        // relative to the widget's parent
+        QPoint parentTwips; // where that parent stands in the client area
+    };
+
+    void createControls();
+    void place(QWidget *widget, const QString &name, QRect twips, QPoint parentTwips = {});
+    void setTabOrderAsDesigned();
+    void applyGeometry();
+    QCheckBox *optionBox(int row, Option option) const;
+    void showOutcome(const PollOutcome &outcome, const QString &when);
+    void showSelection();
+
+    // Event handlers, one per handled control event.
+    void load();
+    void timer1Tick();
+    void timer2Tick();
+    void chkPipClick(int row);
+    void chkLjudClick(int row);
+    void cmdKnappClick();
+
+    Platform &m_platform;
+    PollCycle m_poll;
+
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QGroupBox *Frame3 = nullptr;
+    QListWidget *List1 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    std::array<QLineEdit *, RowCount> txtNick{};
+    std::array<QCheckBox *, RowCount> chkPopup{};
+    std::array<QCheckBox *, RowCount> chkPip{};
+    std::array<QCheckBox *, RowCount> ChkLjud{};
+    QPushButton *CmdKnapp = nullptr;
+    QComboBox *Combo1 = nullptr;
+    QLabel *lblStatus = nullptr;
+    Timer Timer1{this};
+    Timer Timer2{this};
+
+    QString strPage;
+    ScanPositions m_scanPositions;
+
+    std::vector<Placement> m_placements;
+    qsizetype m_pendingSelection = -1;
+    bool m_selectionQueued = false;
+};
