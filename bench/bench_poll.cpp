@@ -26,7 +26,7 @@ constexpr qsizetype PageNames = 5000;
 
 struct Fixture {
     HttpTestServer server;
-    QByteArray body;
+    QByteArray body = BenchPage::page(BenchPage::names(PageNames)).toUtf8();
     QNetworkAccessManager network;
     DesktopPlatform platform;
     MemoryWatchState state; // eight empty nicks: nothing on the page matches
@@ -34,7 +34,6 @@ struct Fixture {
 
     Fixture()
     {
-        body = BenchPage::page(BenchPage::names(PageNames)).toUtf8();
         server.listen();
         server.setFallback(HttpTestServer::Response{HttpTestServer::ok(body)});
         cycle = std::make_unique<PollCycle>(state, platform, server.url());

@@ -197,14 +197,13 @@ Timer *timer1(Form1 &form)
 
 struct PollFixture {
     HttpTestServer server;
-    QByteArray body;
+    QByteArray body = BenchPage::page(BenchPage::names(PageNames)).toUtf8();
     QNetworkAccessManager network;
     DesktopPlatform platform;
     std::unique_ptr<Form1> form;
 
     PollFixture()
     {
-        body = BenchPage::page(BenchPage::names(PageNames)).toUtf8();
         server.listen();
         server.setFallback(HttpTestServer::Response{HttpTestServer::ok(body)});
         form = std::make_unique<Form1>(platform, server.url());

@@ -10,9 +10,10 @@ int runBenchmarks(int argc, char **argv);
 void preferOffscreen();
 
 #include <algorithm>
+#include <cstddef>
 #include <vector>
 
-#include <time.h>
+#include <time.h> // NOLINT(modernize-deprecated-headers): clock_gettime is POSIX, not <ctime>
 
 // CPU time of the whole process, all threads (the network thread and the
 // in-process server included): unlike wall time, it hardly grows when other
@@ -30,7 +31,7 @@ inline double median(std::vector<double> samples)
 {
     if (samples.empty())
         return 0;
-    const auto middle = samples.begin() + samples.size() / 2;
+    const auto middle = samples.begin() + std::ptrdiff_t(samples.size() / 2);
     std::nth_element(samples.begin(), middle, samples.end());
     return *middle;
 }

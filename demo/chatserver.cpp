@@ -9,8 +9,7 @@
 #include <algorithm>
 #include <memory>
 
-namespace
-{
+namespace {
 
 // Where the request head ends (just past its blank line), or -1. Bare LF line
 // ends are accepted too, as most servers do.

@@ -6,11 +6,9 @@
 
 using namespace Qt::StringLiterals;
 
-namespace ChatSite
-{
+namespace ChatSite {
 
-namespace
-{
+namespace {
 
 // FNV-1a: a hash that is the same in every process and on every machine, which
 // qHash (seeded per process) is not.

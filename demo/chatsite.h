@@ -7,8 +7,7 @@
 // The demo chat's user list: who is in the chat at a given moment, and the
 // page and HTTP answers a real chat site would give for it. Time is always
 // passed in, so every answer can be reproduced.
-namespace ChatSite
-{
+namespace ChatSite {
 
 inline constexpr QByteArrayView UserListPath = "/login/chat/users.asp";
 // People come and go at slot boundaries; within a slot the list stands still.

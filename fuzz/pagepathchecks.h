@@ -19,8 +19,7 @@
 
 #include <algorithm>
 
-namespace PagePathChecks
-{
+namespace PagePathChecks {
 
 using namespace Qt::StringLiterals;
 

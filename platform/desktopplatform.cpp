@@ -16,6 +16,11 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <memory>
+
 namespace {
 
 FetchResult::Error errorFor(QNetworkReply::NetworkError error)
@@ -67,6 +72,70 @@ bool isCompleteWav(const QString &path)
     }
 }
 
+// Unpacks a gzip body as it arrives. Qt unpacks by itself only when it asks
+// for compression itself, and then (Qt 6.4) it forgets the compressed length
+// and takes a body cut off mid-transfer for a whole, shorter page.
+class GzipStream
+{
+public:
+    GzipStream() { m_ready = inflateInit2(&m_z, 16 + MAX_WBITS) == Z_OK; }
+    ~GzipStream()
+    {
+        if (m_ready)
+            inflateEnd(&m_z);
+    }
+    GzipStream(const GzipStream &) = delete;
+    GzipStream &operator=(const GzipStream &) = delete;
+
+    // Appends what the bytes unpack to, stopping once out holds more than
+    // limit bytes, so a small body that unpacks to gigabytes costs no more
+    // than the limit. False on data that is not gzip.
+    bool unpack(QByteArrayView packed, QByteArray &out, qint64 limit)
+    {
+        if (!m_ready)
+            return false;
+        if (packed.isEmpty())
+            return true;
+        m_started = true;
+        m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
+        m_z.avail_in = uInt(packed.size());
+        while (out.size() <= limit) {
+            if (m_ended) {
+                // A gzip body may be several members, one after the other.
+                if (m_z.avail_in == 0)
+                    return true;
+                if (inflateReset(&m_z) != Z_OK)
+                    return false;
+                m_ended = false;
+            }
+            const qsizetype at = out.size();
+            const qsizetype room = qsizetype(std::min<qint64>(64 * 1024, limit + 1 - at));
+            out.resize(at + room);
+            m_z.next_out = reinterpret_cast<Bytef *>(out.data() + at);
+            m_z.avail_out = uInt(room);
+            const int rc = inflate(&m_z, Z_NO_FLUSH);
+            out.resize(at + room - qsizetype(m_z.avail_out));
+            if (rc == Z_STREAM_END) {
+                m_ended = true;
+                continue;
+            }
+            if (rc == Z_BUF_ERROR || (rc == Z_OK && m_z.avail_in == 0 && m_z.avail_out > 0))
+                return true; // all taken; the rest is still on its way
+            if (rc != Z_OK)
+                return false;
+        }
+        return true;
+    }
+    // Data came, and the last member did not end: the body was cut short.
+    bool cutShort() const { return m_started && !m_ended; }
+
+private:
+    z_stream m_z{};
+    bool m_ready = false;
+    bool m_started = false;
+    bool m_ended = false;
+};
+
 } // namespace
 
 DesktopPlatform::DesktopPlatform() : DesktopPlatform(Limits{}) {}
@@ -112,13 +181,22 @@ FetchResult DesktopPlatform::fetchPage(const QUrl &url)
         request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                              QNetworkRequest::AlwaysNetwork);
         request.setRawHeader("Cache-Control", "no-cache");
+        // Asking for it ourselves keeps the unpacking ours (see GzipStream).
+        request.setRawHeader("Accept-Encoding", "gzip");
 
         QNetworkReply *reply = m_network->get(request);
+        // Otherwise Qt's network thread reads on as fast as the server sends,
+        // however far the body is past the limit, and holds it all until this
+        // thread gets round to it.
+        reply->setReadBufferSize(256 * 1024);
         m_reply = reply;
 
         QByteArray body;
         bool tooLarge = false;
         bool timedOut = false;
+        std::unique_ptr<GzipStream> gzip;
+        QByteArray unknownEncoding;
+        bool badGzip = false;
         QEventLoop loop;
 
         auto refuse = [&] {
@@ -127,14 +205,34 @@ FetchResult DesktopPlatform::fetchPage(const QUrl &url)
         };
         QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
             const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > m_limits.maxBodyBytes)
+            if (length.isValid() && length.toLongLong() > m_limits.maxBodyBytes) {
                 refuse();
+                return;
+            }
+            const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+            if (encoding == "gzip" || encoding == "x-gzip") {
+                if (!gzip)
+                    gzip = std::make_unique<GzipStream>();
+            } else if (!encoding.isEmpty() && encoding != "identity") {
+                unknownEncoding = encoding; // not asked for; its bytes would read as nonsense
+                reply->abort();
+            }
         });
+        // Read as it arrives so a huge body costs no more memory than the limit.
+        auto take = [&] {
+            if (!gzip) {
+                body += reply->read(m_limits.maxBodyBytes + 1 - body.size());
+            } else {
+                while (reply->bytesAvailable() > 0 && body.size() <= m_limits.maxBodyBytes &&
+                       !badGzip)
+                    badGzip = !gzip->unpack(reply->read(64 * 1024), body, m_limits.maxBodyBytes);
+            }
+            tooLarge = tooLarge || body.size() > m_limits.maxBodyBytes;
+        };
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] {
-            // Read as it arrives so a huge body costs no more memory than the limit.
-            body += reply->read(m_limits.maxBodyBytes + 1 - body.size());
-            if (body.size() > m_limits.maxBodyBytes)
-                refuse();
+            take();
+            if (tooLarge || badGzip)
+                reply->abort();
         });
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
 
@@ -155,10 +253,8 @@ FetchResult DesktopPlatform::fetchPage(const QUrl &url)
         const bool finished = reply->isFinished();
         if (!finished)
             reply->abort();
-        if (finished && reply->bytesAvailable() > 0 && !tooLarge)
-            body += reply->read(m_limits.maxBodyBytes + 1 - body.size());
-        if (body.size() > m_limits.maxBodyBytes)
-            tooLarge = true;
+        if (finished && reply->bytesAvailable() > 0 && !tooLarge && !badGzip)
+            take();
 
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QNetworkReply::NetworkError netError = reply->error();
@@ -186,8 +282,17 @@ FetchResult DesktopPlatform::fetchPage(const QUrl &url)
         }
         if (status != 0 && (status < 200 || status > 299))
             return FetchResult::failure(Error::HttpStatus, status);
+        if (!unknownEncoding.isEmpty())
+            return FetchResult::failure(Error::Network, status,
+                                        QStringLiteral("okänd innehållskodning %1")
+                                            .arg(QString::fromLatin1(unknownEncoding)));
+        if (badGzip)
+            return FetchResult::failure(Error::Network, status,
+                                        QStringLiteral("trasigt gzip-innehåll"));
         if (netError != QNetworkReply::NoError)
             return FetchResult::failure(errorFor(netError), status, detail);
+        if (gzip && gzip->cutShort())
+            return FetchResult::failure(Error::Truncated, status);
 
         FetchResult result = FetchResult::page(PageDecoder::decode(body, contentType));
         result.httpStatus = status;

@@ -15,7 +15,7 @@ class DesktopPlatform : public Platform
 {
 public:
     struct Limits {
-        int transferTimeoutMs = 10'000;        // the whole transfer, not the gap between bytes
+        int transferTimeoutMs = 10'000; // the whole transfer, not the gap between bytes
         qint64 maxBodyBytes = qint64(8) * 1024 * 1024; // a user list is kilobytes; this is plenty
         int maxRedirects = 5;
     };

@@ -34,7 +34,8 @@ QByteArray labelAfterCharset(QByteArrayView text)
         if (p >= text.size() || text[p] != '=')
             continue;
         ++p;
-        while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '"' || text[p] == '\''))
+        while (p < text.size() &&
+               (text[p] == ' ' || text[p] == '\t' || text[p] == '"' || text[p] == '\''))
             ++p;
         const qsizetype start = p;
         while (p < text.size() && isLabelChar(text[p]))
@@ -48,9 +49,10 @@ QByteArray labelAfterCharset(QByteArrayView text)
 bool isWindows1252Alias(const QByteArray &label)
 {
     // What browsers do: these labels are windows-1252 on the web.
-    return label == "iso-8859-1" || label == "iso8859-1" || label == "latin1" || label == "latin-1" ||
-           label == "l1" || label == "us-ascii" || label == "ascii" || label == "cp1252" ||
-           label == "windows-1252" || label == "x-cp1252" || label == "iso_8859-1";
+    return label == "iso-8859-1" || label == "iso8859-1" || label == "latin1" ||
+           label == "latin-1" || label == "l1" || label == "us-ascii" || label == "ascii" ||
+           label == "cp1252" || label == "windows-1252" || label == "x-cp1252" ||
+           label == "iso_8859-1";
 }
 
 QString decodeWindows1252(QByteArrayView bytes)

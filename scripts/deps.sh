@@ -1,12 +1,18 @@
 # shellcheck shell=bash disable=SC2034
-# Sourced by run.sh and test.sh, from the repository root. Installs with
+# Sourced by the scripts here, from the repository root. Installs with
 # apt-get what a fresh Debian 12 machine lacks, and configures build/.
 
-VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev libbenchmark-dev)
+VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev zlib1g-dev libbenchmark-dev)
 # The window wants a font; Qt's X11 plugin comes with the Qt libraries.
 VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
-# The install test checks the menu entry with desktop-file-validate.
-VINDRIK_TEST_PACKAGES=(desktop-file-utils)
+# The install test checks the menu entry with desktop-file-validate; the
+# package check builds a .deb (dpkg-shlibdeps, file) and starts the installed
+# program on a virtual X display; one test serves the page with a real web
+# server, which it starts itself on a loopback port.
+VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool nginx)
+# The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
+# clang's runtime package, and the static checkers.
+VINDRIK_CHECK_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format-14 cppcheck)
 
 # Prints the packages of the arguments that are not installed.
 vindrik_missing_packages()
@@ -37,8 +43,22 @@ vindrik_install_packages()
     fi
     echo "Installing missing packages: ${missing[*]}"
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+    # Packages such as nginx start a system service when installed; the tests
+    # start their own, and a busy port 80 must not fail the install. Debian's
+    # policy-rc.d hook keeps services from starting during this install only.
+    local policy=/usr/sbin/policy-rc.d own_policy=false
+    if [[ ! -e $policy ]]; then
+        printf '#!/bin/sh\nexit 101\n' | "${as_root[@]}" tee "$policy" >/dev/null
+        "${as_root[@]}" chmod 755 "$policy"
+        own_policy=true
+    fi
+    local status=0
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y --no-install-recommends "${missing[@]}"
+        apt-get install -y --no-install-recommends "${missing[@]}" || status=$?
+    if $own_policy; then
+        "${as_root[@]}" rm -f "$policy"
+    fi
+    return "$status"
 }
 
 # Configures the build folder of the first argument; further arguments go to

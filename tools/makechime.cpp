@@ -54,9 +54,9 @@ int main(int argc, char **argv)
     out.write("RIFF", 4);
     put32(out, 36 + dataBytes);
     out.write("WAVEfmt ", 8);
-    put32(out, 16);       // fmt chunk size
-    put16(out, 1);        // PCM
-    put16(out, 1);        // mono
+    put32(out, 16); // fmt chunk size
+    put16(out, 1);  // PCM
+    put16(out, 1);  // mono
     put32(out, rate);
     put32(out, rate * 2); // bytes per second
     put16(out, 2);        // block align

@@ -19,8 +19,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 
 constexpr QStringView WindowTitle = u"Vindriks Chatt sökning";
 constexpr QStringView StartCaption = u"&Starta programmet";
@@ -160,6 +159,9 @@ void Form1::createControls()
         const QString rowName = QString::number(row + 1);
 
         txtNick[row] = new QLineEdit(this);
+        // A name on the page may be longer than a line edit's default limit of
+        // 32,767 characters; a nick cut to that limit could never match it.
+        txtNick[row]->setMaxLength(std::numeric_limits<int>::max());
         txtNick[row]->setAccessibleName(u"Nick, rad %1"_s.arg(rowName));
         place(txtNick[row], u"txtNick"_s + number, {2640, top, 1575, 285});
 

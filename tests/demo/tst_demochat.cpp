@@ -16,8 +16,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 
 // A December evening; any moment would do, but a fixed one keeps failures
 // reproducible.

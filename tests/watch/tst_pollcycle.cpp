@@ -25,7 +25,8 @@ const QString Url = u"http://chat.test/login/chat/users.asp"_s;
 
 QString messageCall(const QString &name)
 {
-    return u"message Personen du söker har kommit in|"_s + name + u" har kommit in på Vindriks chatt"_s;
+    return u"message Personen du söker har kommit in|"_s + name +
+           u" har kommit in på Vindriks chatt"_s;
 }
 
 } // namespace
@@ -130,9 +131,9 @@ void TstPollCycle::failureDescriptionsAreDistinctAndSpecific()
     QVERIFY(describeFailure(FetchResult::failure(Error::HttpStatus, 404)).contains(u"404"_s));
     QCOMPARE(describeFailure(FetchResult::failure(Error::Timeout)), u"tidsgränsen överskreds"_s);
     QSet<QString> texts;
-    const Error all[] = {Error::HttpStatus, Error::Timeout,   Error::TooLarge,  Error::ConnectionRefused,
-                         Error::HostNotFound, Error::Truncated, Error::Redirect, Error::Cancelled,
-                         Error::Network};
+    const Error all[] = {Error::HttpStatus,        Error::Timeout,      Error::TooLarge,
+                         Error::ConnectionRefused, Error::HostNotFound, Error::Truncated,
+                         Error::Redirect,          Error::Cancelled,    Error::Network};
     for (const Error e : all)
         texts.insert(describeFailure(FetchResult::failure(e, 500)));
     QCOMPARE(texts.size(), int(std::size(all)));
@@ -320,7 +321,7 @@ void TstPollCycle::failedFetchIsNotAnEmptyList()
     QCOMPARE(outcome.failure.httpStatus, status);
     QVERIFY(state.online.isEmpty());
     QVERIFY(state.strPage.isEmpty());
-    QCOMPARE(platform.calls.size(), 1);               // no alert, no message
+    QCOMPARE(platform.calls.size(), 1);              // no alert, no message
     QCOMPARE(state.pollIntervals, QList<int>{7000}); // the next poll still comes on time
     // and the next tick polls again
     cycle.poll();

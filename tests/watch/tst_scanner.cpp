@@ -28,7 +28,8 @@ void TstScanner::takesNamesBetweenMarkers_data()
         << s + u"Anna</a> text "_s + s + u"Bo</a>"_s << QStringList{u"Anna"_s, u"Bo"_s};
     QTest::newRow("no start marker gives nothing") << u"<a href='x'>Anna</a>"_s << QStringList{};
     QTest::newRow("empty page") << QString() << QStringList{};
-    QTest::newRow("markers back to back give an empty name") << s + u"</a>"_s << QStringList{QString()};
+    QTest::newRow("markers back to back give an empty name")
+        << s + u"</a>"_s << QStringList{QString()};
     QTest::newRow("name taken character for character")
         << s + u" Bo&amp;Li</a>"_s << QStringList{u" Bo&amp;Li"_s};
     QTest::newRow("start marker inside a name belongs to the name")
@@ -41,7 +42,8 @@ void TstScanner::takesNamesBetweenMarkers_data()
         << s + u"Anna</a>"_s + s + u"Bo"_s << QStringList{u"Anna"_s};
     QTest::newRow("same name twice gives two entries")
         << s + u"Anna</a>"_s + s + u"Anna</a>"_s << QStringList{u"Anna"_s, u"Anna"_s};
-    QTest::newRow("Swedish letters and case kept") << s + u"Åsa ÖBERG</a>"_s << QStringList{u"Åsa ÖBERG"_s};
+    QTest::newRow("Swedish letters and case kept")
+        << s + u"Åsa ÖBERG</a>"_s << QStringList{u"Åsa ÖBERG"_s};
     QTest::newRow("start marker cut off at the very end") << u"x';\" "_s << QStringList{};
     QTest::newRow("end marker cut off at the very end") << s + u"Anna</"_s << QStringList{};
     QTest::newRow("near-miss apostrophes before the real marker")

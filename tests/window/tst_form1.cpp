@@ -20,8 +20,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 
 const QStringList OptionNames{u"chkPopup"_s, u"chkPip"_s, u"ChkLjud"_s};
 const QString StartCaption = u"&Starta programmet"_s;
@@ -361,6 +360,7 @@ void TstForm1::secondOfPipAndLjudIsRefusedWithOneWarning()
     QCheckBox *kept = optionBox(first, row);
     QCheckBox *refused = optionBox(second, row);
     bool refusedTickedDuringWarning = false;
+    // cppcheck-suppress danglingLifetime ; no call after the test: cleanup() drops the hook
     m_platform->onMessage = [&](const QString &, const QString &) {
         refusedTickedDuringWarning = refused->isChecked();
     };
@@ -424,6 +424,7 @@ void TstForm1::pollListsNamesAndAlertsMatchingRowsInOrder()
     child<QComboBox>(u"Combo1"_s)->setEditText(u"5"_s);
     auto *list = child<QListWidget>(u"List1"_s);
     QList<int> selectedDuringAlert;
+    // cppcheck-suppress danglingLifetime ; no call after the test: cleanup() drops the hook
     m_platform->onMessage = [&](const QString &, const QString &) {
         QCoreApplication::processEvents(); // as the real box's event loop does
         selectedDuringAlert << list->currentRow();
@@ -490,6 +491,7 @@ void TstForm1::tickDuringPollNeitherFetchesNorTouchesStatus()
     poll();
     const QString before = status();
     QString duringNestedTick;
+    // cppcheck-suppress danglingLifetime ; no call after the test: cleanup() drops the hook
     m_platform->onFetch = [&] {
         m_platform->onFetch = nullptr;
         poll(); // falls due while the fetch keeps the event loop running
@@ -508,6 +510,7 @@ void TstForm1::closingDuringFetchEndsPollWithoutAlert()
     optionBox(u"chkPopup"_s, 0)->setChecked(true);
     m_platform->fetchAnswers << FetchResult::page(page({u"Anna"_s}));
     bool closed = false;
+    // cppcheck-suppress danglingLifetime ; no call after the test: cleanup() drops the hook
     m_platform->onFetch = [&] { closed = m_form->close(); };
 
     poll();

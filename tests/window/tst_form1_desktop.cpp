@@ -16,8 +16,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 
 // Dismisses every real message box as soon as it is up, and remembers it.
 class BoxDismisser : public QObject
