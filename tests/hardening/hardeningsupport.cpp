@@ -1,19 +1,13 @@
 #include "hardeningsupport.h"
 
-#include "timer.h"
-
-#include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
 #include <QtEndian>
 
@@ -21,45 +15,13 @@ using namespace Qt::StringLiterals;
 
 namespace Hardening {
 
-void CountingPlatform::beep()
-{
-    ++beeps;
-    DesktopPlatform::beep();
-}
-
-void CountingPlatform::playSoundFile(const QString &path)
-{
-    ++sounds;
-    lastSoundPath = path;
-    DesktopPlatform::playSoundFile(path);
-}
-
-BoxDismisser::BoxDismisser()
-{
-    qApp->installEventFilter(this);
-}
-
-BoxDismisser::~BoxDismisser()
-{
-    qApp->removeEventFilter(this);
-}
-
-QStringList BoxDismisser::texts() const
-{
-    QStringList result;
-    for (const Seen &box : seen)
-        result << box.text;
-    return result;
-}
-
 bool BoxDismisser::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Show) {
-        if (auto *box = qobject_cast<QMessageBox *>(watched)) {
-            seen.append({box->windowTitle(), box->text()});
-            // From the box's own event loop, as a user's click would come.
-            QTimer::singleShot(0, box, [box] { box->accept(); });
-        }
+    auto *box = qobject_cast<QMessageBox *>(watched);
+    if (box && event->type() == QEvent::Show) {
+        texts << box->text();
+        // From the box's own event loop, as a user's click would come.
+        QTimer::singleShot(0, box, [box] { box->accept(); });
     }
     return false;
 }
@@ -76,31 +38,20 @@ Window::Window(const QUrl &pageUrl, DesktopPlatform::Limits limits)
     combo = form->findChild<QComboBox *>(u"Combo1"_s);
 }
 
-Window::~Window()
+void Window::watch(int row, const QString &nick, const QList<const char *> &options)
 {
-    form->close();
-    form.reset();
-}
-
-QLineEdit *Window::nick(int row) const
-{
-    return form->findChild<QLineEdit *>(u"txtNick%1"_s.arg(row));
-}
-
-QCheckBox *Window::option(const char *name, int row) const
-{
-    return form->findChild<QCheckBox *>(QString::fromLatin1(name) + QString::number(row));
-}
-
-void Window::watch(int row, const QString &nickText, const QList<const char *> &options)
-{
-    nick(row)->setText(nickText);
+    form->findChild<QLineEdit *>(u"txtNick%1"_s.arg(row))->setText(nick);
     for (const char *name : options)
-        option(name, row)->setChecked(true);
+        form->findChild<QCheckBox *>(QString::fromLatin1(name) + QString::number(row))
+            ->setChecked(true);
 }
 
-void Window::clickStartStop()
+void Window::watchTraps()
 {
+    watch(0, QString(), {"chkPopup", "chkPip"});
+    watch(1, u"Mär"_s, {"chkPopup", "ChkLjud"});
+    watch(2, u"Märta"_s, {"chkPopup"});
+    combo->setEditText(u"1"_s);
     button->click();
 }
 
@@ -112,7 +63,14 @@ qint64 Window::tick()
     return clock.elapsed();
 }
 
-QStringList listed(const QListWidget *list)
+QString Window::outcome() const
+{
+    static const QRegularExpression line(u"^Senaste kontroll \\d\\d:\\d\\d:\\d\\d: (.*)$"_s);
+    const QRegularExpressionMatch match = line.match(status->text());
+    return match.hasMatch() ? match.captured(1) : status->text();
+}
+
+QStringList Window::listed() const
 {
     QStringList names;
     for (int i = 0; i < list->count(); ++i)
@@ -120,78 +78,63 @@ QStringList listed(const QListWidget *list)
     return names;
 }
 
-QString statusPattern(const QString &outcome)
+void expectWatchingGoesOn(Window &window, HttpTestServer &server, BoxDismisser &boxes)
 {
-    return u"^Senaste kontroll \\d\\d:\\d\\d:\\d\\d: "_s + QRegularExpression::escape(outcome) +
-           u'$';
+    QCOMPARE(window.button->text(), u"&Stoppa programmet"_s);
+    QCOMPARE(window.timer1->interval(), 1000);
+
+    const qsizetype served = server.requests().size();
+    server.setResponder(
+        [](const QByteArray &) { return HttpTestServer::Response{HttpTestServer::ok(GoodPage)}; });
+    boxes.texts.clear();
+    window.platform.beeps = window.platform.sounds = 0;
+    // The next tick falls due at most one interval after the poll ended.
+    QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() > served, 1000 + 600);
+    QTRY_COMPARE_WITH_TIMEOUT(window.outcome(), u"4 personer online"_s, 1000);
+    QCOMPARE(window.listed(), GoodNames);
+    QCOMPARE(boxes.texts, QStringList{u"Märta"_s + Suffix});
+    QCOMPARE(window.platform.beeps + window.platform.sounds, 0);
 }
-
-QString failurePattern(const QString &reason)
-{
-    return statusPattern(u"kunde inte nå chattsidan – "_s + reason);
-}
-
-namespace {
-
-QtMessageHandler passOn = nullptr;
-
-void dropHeadlessNoise(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg &&
-        (message == u"This plugin does not support propagateSizeHints()"_s ||
-         message == u"No audio device detected"_s ||
-         message.startsWith(u"PulseAudioService: pa_context_connect() failed"_s)))
-        return;
-    if (passOn)
-        passOn(type, context, message);
-}
-
-} // namespace
 
 void quietHeadlessNoise()
 {
-    QtMessageHandler previous = qInstallMessageHandler(dropHeadlessNoise);
-    if (previous != dropHeadlessNoise)
-        passOn = previous;
+    static const QtMessageHandler passOn = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+            if (type == QtWarningMsg &&
+                (message == u"This plugin does not support propagateSizeHints()"_s ||
+                 message == u"No audio device detected"_s ||
+                 message.startsWith(u"PulseAudioService: pa_context_connect() failed"_s)))
+                return;
+            if (passOn)
+                passOn(type, context, message);
+        });
 }
 
 qint64 procStatusKiB(const char *field)
 {
     QFile file(u"/proc/self/status"_s);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
+    const QRegularExpression line(u"^%1:\\s*(\\d+)"_s.arg(QLatin1StringView(field)),
+                                  QRegularExpression::MultilineOption);
+    return file.open(QIODevice::ReadOnly)
+               ? line.match(QString::fromLatin1(file.readAll())).captured(1).toLongLong()
+               : 0;
 }
 
-namespace {
-
-quint32 crc32(QByteArrayView data)
+QByteArray gzipped(const QByteArray &body)
 {
     quint32 crc = 0xFFFFFFFF;
-    for (char c : data) {
+    for (char c : body) {
         crc ^= quint8(c);
         for (int bit = 0; bit < 8; ++bit)
             crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
     }
-    return ~crc;
-}
-
-} // namespace
-
-QByteArray gzipped(const QByteArray &body)
-{
     // qCompress: a 4-byte size, then zlib (2-byte header, raw deflate, 4-byte
     // Adler-32). gzip wraps the same raw deflate in its own header and trailer.
     const QByteArray zlib = qCompress(body, 9);
     QByteArray member("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\xff", 10);
     member += zlib.sliced(6, zlib.size() - 10);
     char trailer[8];
-    qToLittleEndian<quint32>(crc32(body), trailer);
+    qToLittleEndian<quint32>(~crc, trailer);
     qToLittleEndian<quint32>(quint32(body.size()), trailer + 4);
     return member + QByteArray(trailer, 8);
 }
@@ -213,10 +156,8 @@ QByteArray link(const QByteArray &name)
 
 QByteArray pageOf(const QList<QByteArray> &links)
 {
-    QByteArray page = "<html><head><title>Inne i chatten</title></head><body>\n";
-    for (const QByteArray &one : links)
-        page += one;
-    return page + "</body></html>\n";
+    return "<html><head><title>Inne i chatten</title></head><body>\n" + links.join() +
+           "</body></html>\n";
 }
 
 } // namespace Hardening

@@ -6,23 +6,19 @@
 
 using namespace Qt::StringLiterals;
 
+using Flags = std::array<bool, 3>;
+
 class TstRowRules : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void init();
-    void refreshEnablesRowsOneToSevenByNick();
-    void refreshNeverTouchesRowZeroOrTicks();
+    void refreshFollowsNickInRowsOneToSevenOnly();
     void secondOfPipAndLjudIsRefusedOnce_data();
     void secondOfPipAndLjudIsRefusedOnce();
-    void compatibleChangesNeverWarn_data();
     void compatibleChangesNeverWarn();
 
 private:
-    // Wires the state's change notifications to the rule, as the window's
-    // check boxes do, including changes the rule itself makes.
-    void wireExclusivity();
-
     MemoryWatchState state;
     FakePlatform platform;
 };
@@ -31,84 +27,56 @@ void TstRowRules::init()
 {
     state = MemoryWatchState();
     platform = FakePlatform();
-}
-
-void TstRowRules::wireExclusivity()
-{
+    // As the window's check boxes do, including changes the rule itself makes.
     state.onTickChanged = [this](int row, Option option) {
         if (option != Option::Popup)
             RowRules::beepOrSoundChanged(state, platform, row, option);
     };
 }
 
-void TstRowRules::refreshEnablesRowsOneToSevenByNick()
-{
-    state.rows[3].nick = u"Anna"_s;
-    state.rows[5].nick = u" "_s; // a single space is a nick too
-    RowRules::refreshOptions(state);
-    for (int row = 1; row < WatchState::RowCount; ++row) {
-        const bool expected = row == 3 || row == 5;
-        for (int option = 0; option < 3; ++option)
-            QVERIFY2(state.rows[row].enabled[option] == expected, qPrintable(u"row %1"_s.arg(row)));
-    }
-    state.rows[3].nick.clear();
-    RowRules::refreshOptions(state);
-    QCOMPARE(state.rows[3].enabled, (std::array<bool, 3>{false, false, false}));
-}
-
-void TstRowRules::refreshNeverTouchesRowZeroOrTicks()
+void TstRowRules::refreshFollowsNickInRowsOneToSevenOnly()
 {
     state.rows[0].enabled = {true, false, true};
     state.rows[2].ticked = {true, false, true};
+    state.rows[3].nick = u"Anna"_s;
+    state.rows[5].nick = u" "_s; // a single space is a nick too
     RowRules::refreshOptions(state);
-    QCOMPARE(state.rows[0].enabled, (std::array<bool, 3>{true, false, true}));
-    QCOMPARE(state.rows[2].enabled, (std::array<bool, 3>{false, false, false}));
-    QCOMPARE(state.rows[2].ticked, (std::array<bool, 3>{true, false, true}));
+    QCOMPARE(state.rows[0].enabled, (Flags{true, false, true}));
+    for (int row = 1; row < WatchState::RowCount; ++row) {
+        const bool expected = row == 3 || row == 5;
+        QVERIFY2(state.rows[row].enabled == (Flags{expected, expected, expected}),
+                 qPrintable(u"row %1"_s.arg(row)));
+    }
+    QCOMPARE(state.rows[2].ticked, (Flags{true, false, true}));
 }
 
 void TstRowRules::secondOfPipAndLjudIsRefusedOnce_data()
 {
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("second");
-    QTest::newRow("Ljud after Pip") << int(Option::Pip) << int(Option::Ljud);
-    QTest::newRow("Pip after Ljud") << int(Option::Ljud) << int(Option::Pip);
+    QTest::addColumn<Option>("first");
+    QTest::addColumn<Option>("second");
+    QTest::newRow("Ljud after Pip") << Option::Pip << Option::Ljud;
+    QTest::newRow("Pip after Ljud") << Option::Ljud << Option::Pip;
 }
 
 void TstRowRules::secondOfPipAndLjudIsRefusedOnce()
 {
-    QFETCH(int, first);
-    QFETCH(int, second);
-    wireExclusivity();
-    state.setTicked(4, Option(first), true);
-    QCOMPARE(platform.messageCount(), 0);
-    state.setTicked(4, Option(second), true);
+    QFETCH(Option, first);
+    QFETCH(Option, second);
+    state.setTicked(4, first, true);
+    state.setTicked(4, second, true);
     QCOMPARE(platform.calls, QStringList{u"message OBS!|Kan ej ha både pip och ljud"_s});
-    QVERIFY(state.isTicked(4, Option(first)));
-    QVERIFY(!state.isTicked(4, Option(second)));
-    // Other rows are not touched.
-    for (int row = 0; row < WatchState::RowCount; ++row) {
-        if (row != 4)
-            QCOMPARE(state.rows[row].ticked, (std::array<bool, 3>{}));
-    }
-}
-
-void TstRowRules::compatibleChangesNeverWarn_data()
-{
-    QTest::addColumn<QList<int>>("ticks"); // options ticked in this order, then all unticked
-    QTest::newRow("Popup with Pip") << QList<int>{int(Option::Popup), int(Option::Pip)};
-    QTest::newRow("Ljud with Popup") << QList<int>{int(Option::Ljud), int(Option::Popup)};
-    QTest::newRow("Pip alone") << QList<int>{int(Option::Pip)};
+    QVERIFY(state.isTicked(4, first));
+    QVERIFY(!state.isTicked(4, second));
 }
 
 void TstRowRules::compatibleChangesNeverWarn()
 {
-    QFETCH(QList<int>, ticks);
-    wireExclusivity();
-    for (const int option : ticks)
-        state.setTicked(2, Option(option), true);
-    for (const int option : ticks)
-        state.setTicked(2, Option(option), false);
+    // Popup beside Pip, then beside Ljud; each unticked again.
+    for (const Option option :
+         {Option::Popup, Option::Pip, Option::Pip, Option::Ljud, Option::Popup, Option::Ljud})
+        state.setTicked(2, option, !state.isTicked(2, option));
     QCOMPARE(platform.messageCount(), 0);
+    QCOMPARE(state.rows[2].ticked, (Flags{false, false, false}));
 }
 
 QTEST_GUILESS_MAIN(TstRowRules)
