@@ -275,10 +275,10 @@ void TstForm1::pollListsNamesAndAlertsMatchingRowsInOrder()
     QTest::keyClick(box->lineEdit(), Qt::Key_Return);
     QCOMPARE(box->count(), 10);
     auto *list = child<QListWidget>(u"List1"_s);
-    QList<int> selectedDuringAlert;
-    m_platform->onMessage = [&](const QString &, const QString &) {
+    auto selectedDuringAlert = std::make_shared<QList<int>>();
+    m_platform->onMessage = [list, selectedDuringAlert](const QString &, const QString &) {
         QCoreApplication::processEvents(); // as the real box's event loop does
-        selectedDuringAlert << list->currentRow();
+        *selectedDuringAlert << list->currentRow();
     };
 
     poll();
@@ -291,7 +291,7 @@ void TstForm1::pollListsNamesAndAlertsMatchingRowsInOrder()
              (QStringList{u"fetch http://chat.example/login/chat/users.asp"_s, alert(u"Anna"_s),
                           u"beep"_s, sound, u"beep"_s, alert(u"Anna"_s), u"beep"_s, sound}));
     // The selection rests on the name being announced while its box is open.
-    QCOMPARE(selectedDuringAlert, (QList<int>{1, 3}));
+    QCOMPARE(*selectedDuringAlert, (QList<int>{1, 3}));
     QCOMPARE(timer1()->interval(), 5'000);
 }
 
