@@ -1,8 +1,8 @@
 #pragma once
 
 // What must hold for any bytes the chat site sends: the road from the body to
-// the decoded text to the online names. The fuzzer aborts when a check fails;
-// the regression test replays fixed inputs through the same checks. The
+// the decoded text to the online names. The fuzzer aborts when a check fails,
+// and every run first replays the committed seeds through these checks. The
 // reference scan and the UTF-8 validation here are written on their own, so a
 // fault in the code under test cannot hide in a helper both sides share.
 
