@@ -173,17 +173,7 @@ void Form1::createControls()
             if (row == 0)
                 box->setFont(plainFont);
             box->setAccessibleName(u"%1, rad %2"_s.arg(column.caption, rowName));
-            switch (column.option) {
-            case Option::Popup:
-                chkPopup[row] = box;
-                break;
-            case Option::Pip:
-                chkPip[row] = box;
-                break;
-            case Option::Ljud:
-                ChkLjud[row] = box;
-                break;
-            }
+            (this->*OptionArrays[static_cast<int>(column.option)])[row] = box;
             place(box, QString::fromLatin1(column.name) + number,
                   QRect(column.left, top, column.width, 255).translated(-origin), origin);
         }
@@ -236,17 +226,13 @@ void Form1::applyGeometry()
     resize(px(ClientTwips.width()), px(ClientTwips.height()));
 }
 
+// Indexed by Option, in its order.
+std::array<QCheckBox *, WatchState::RowCount> Form1::*const Form1::OptionArrays[3] = {
+    &Form1::chkPopup, &Form1::chkPip, &Form1::ChkLjud};
+
 QCheckBox *Form1::optionBox(int row, Option option) const
 {
-    switch (option) {
-    case Option::Popup:
-        return chkPopup.at(row);
-    case Option::Pip:
-        return chkPip.at(row);
-    case Option::Ljud:
-        return ChkLjud.at(row);
-    }
-    return nullptr;
+    return (this->*OptionArrays[static_cast<int>(option)]).at(row);
 }
 
 QString Form1::intervalText() const

@@ -85,6 +85,7 @@ private:
     std::array<QCheckBox *, RowCount> chkPopup{};
     std::array<QCheckBox *, RowCount> chkPip{};
     std::array<QCheckBox *, RowCount> ChkLjud{};
+    static std::array<QCheckBox *, RowCount> Form1::*const OptionArrays[3];
     QPushButton *CmdKnapp = nullptr;
     QComboBox *Combo1 = nullptr;
     QLabel *lblStatus = nullptr;
