@@ -5,8 +5,8 @@
 #include "barefetch.h"
 #include "benchmain.h"
 #include "desktopplatform.h"
-#include "httptestserver.h"
 #include "memorywatchstate.h"
+#include "pageserver.h"
 #include "pollcycle.h"
 #include "userlistpage.h"
 
@@ -25,7 +25,7 @@ namespace {
 constexpr qsizetype PageNames = 5000;
 
 struct Fixture {
-    HttpTestServer server;
+    PageServer server;
     QByteArray body = BenchPage::page(BenchPage::names(PageNames)).toUtf8();
     QNetworkAccessManager network;
     DesktopPlatform platform;
@@ -35,8 +35,8 @@ struct Fixture {
     Fixture()
     {
         server.listen();
-        server.setFallback(HttpTestServer::Response{HttpTestServer::ok(body)});
-        cycle = std::make_unique<PollCycle>(state, platform, server.url());
+        server.serve(PageServer::ok(body));
+        cycle = std::make_unique<PollCycle>(state, platform, userListUrl(server.hostAndPort()));
     }
 };
 
@@ -72,7 +72,8 @@ void BM_BareFetch(benchmark::State &state)
     Fixture &f = fixture();
     qsizetype bytes = 0;
     for (auto _ : state) {
-        state.SetIterationTime(bareFetchNs(f.network, f.server.url(), bytes) / 1e9);
+        state.SetIterationTime(bareFetchNs(f.network, userListUrl(f.server.hostAndPort()), bytes) /
+                               1e9);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     if (bytes != f.body.size())
@@ -115,7 +116,7 @@ void BM_PollBesideBareFetch(benchmark::State &state)
         if (pollFirst)
             timedPoll();
         const qint64 bareCpu = processCpuNs();
-        const qint64 bare = bareFetchNs(f.network, f.server.url(), bytes);
+        const qint64 bare = bareFetchNs(f.network, userListUrl(f.server.hostAndPort()), bytes);
         bareCpuMs.push_back((processCpuNs() - bareCpu) / 1e6);
         if (!pollFirst)
             timedPoll();

@@ -6,7 +6,7 @@
 #include "benchmain.h"
 #include "desktopplatform.h"
 #include "form1.h"
-#include "httptestserver.h"
+#include "pageserver.h"
 #include "pollcycle.h"
 #include "timer.h"
 #include "userlistpage.h"
@@ -196,7 +196,7 @@ Timer *timer1(Form1 &form)
 }
 
 struct PollFixture {
-    HttpTestServer server;
+    PageServer server;
     QByteArray body = BenchPage::page(BenchPage::names(PageNames)).toUtf8();
     QNetworkAccessManager network;
     DesktopPlatform platform;
@@ -205,8 +205,8 @@ struct PollFixture {
     PollFixture()
     {
         server.listen();
-        server.setFallback(HttpTestServer::Response{HttpTestServer::ok(body)});
-        form = std::make_unique<Form1>(platform, server.url());
+        server.serve(PageServer::ok(body));
+        form = std::make_unique<Form1>(platform, userListUrl(server.hostAndPort()));
         platform.setDialogParent(form.get());
         form->show();
         waitUntilExposed(*form);
@@ -261,7 +261,7 @@ void BM_WindowPollBesideBareFetch(benchmark::State &state)
         if (pollFirst)
             timedPoll();
         const qint64 bareCpu = processCpuNs();
-        const qint64 bare = bareFetchNs(f.network, f.server.url(), bytes);
+        const qint64 bare = bareFetchNs(f.network, userListUrl(f.server.hostAndPort()), bytes);
         bareCpuMs.push_back((processCpuNs() - bareCpu) / 1e6);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         if (!pollFirst)
@@ -288,19 +288,19 @@ void BM_WindowPollBesideBareFetch(benchmark::State &state)
 }
 
 struct StallFixture {
-    HttpTestServer server;
+    PageServer server;
     std::unique_ptr<DesktopPlatform> platform;
     std::unique_ptr<Form1> form;
 
     StallFixture()
     {
         server.listen();
-        server.setFallback(HttpTestServer::Response{{}, HttpTestServer::Response::Mode::Stall});
+        server.serve({PageServer::Script{}});
         // A short limit, so a probe that never fires cannot hang the run.
         DesktopPlatform::Limits limits;
         limits.transferTimeoutMs = 5'000;
         platform = std::make_unique<DesktopPlatform>(limits);
-        form = std::make_unique<Form1>(*platform, server.url());
+        form = std::make_unique<Form1>(*platform, userListUrl(server.hostAndPort()));
         form->show();
         waitUntilExposed(*form);
     }
@@ -321,7 +321,7 @@ void BM_QueuedEventDuringStalledFetch(benchmark::State &state)
     std::vector<double> waitsMs;
     double worstMs = 0;
     for (auto _ : state) {
-        const qsizetype requestsBefore = f.server.requests().size();
+        const int requestsBefore = f.server.requestCount();
         int posted = 0;
         int answered = 0;
         double worstThisStall = 0;
@@ -329,7 +329,7 @@ void BM_QueuedEventDuringStalledFetch(benchmark::State &state)
         QTimer probe;
         probe.setInterval(10);
         QObject::connect(&probe, &QTimer::timeout, &context, [&] {
-            if (f.server.requests().size() == requestsBefore)
+            if (f.server.requestCount() == requestsBefore)
                 return; // the request has not reached the server yet
             if (posted == PostsPerStall) {
                 if (answered == PostsPerStall) {

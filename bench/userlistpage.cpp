@@ -1,5 +1,7 @@
 #include "userlistpage.h"
 
+#include "chatsite.h"
+
 #include <algorithm>
 #include <iterator>
 #include <random>
@@ -77,11 +79,7 @@ QString page(const QStringList &names)
             page += Rooms[(i / 500) % std::size(Rooms)];
             page += u"</div>\n"_s;
         }
-        page += u"<a href=\"#\" onclick=\"valj='"_s;
-        page += names[i];
-        page += u"';\" >"_s;
-        page += names[i];
-        page += u"</a><br>\n"_s;
+        page += ChatSite::userLink(names[i]);
     }
     page += u"</td></tr></table>\n<p>Antal inne: "_s + QString::number(names.size()) +
             u"</p>\n</body></html>\n"_s;

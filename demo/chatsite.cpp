@@ -1,5 +1,7 @@
 #include "chatsite.h"
 
+#include "pollcycle.h"
+
 #include <QString>
 
 #include <optional>
@@ -130,6 +132,11 @@ QStringList onlineAt(qint64 secsSinceEpoch)
     return online;
 }
 
+QString userLink(const QString &name)
+{
+    return u"<a href=\"#\" onclick=\"valj='%1';\" >%1</a><br>\n"_s.arg(name);
+}
+
 QByteArray userListPage(const QStringList &names)
 {
     QByteArray page = "<!DOCTYPE html>\n"
@@ -139,10 +146,8 @@ QByteArray userListPage(const QStringList &names)
                       "<body>\n<h1>Inne i chatten just nu</h1>\n<p>" +
                       QByteArray::number(names.size()) +
                       " inne. Klicka på ett namn för att viska.</p>\n";
-    for (const QString &name : names) {
-        const QByteArray utf8 = name.toUtf8();
-        page += "<a href=\"#\" onclick=\"valj='" + utf8 + "';\" >" + utf8 + "</a><br>\n";
-    }
+    for (const QString &name : names)
+        page += userLink(name).toUtf8();
     page += "<p><a href=\"/login/chat/\">Tillbaka till chatten</a></p>\n</body>\n</html>\n";
     return page;
 }
@@ -159,14 +164,9 @@ QByteArray respond(QByteArrayView requestHead, qint64 secsSinceEpoch)
     if (request->method != "GET" && !head)
         return response(405, "Method Not Allowed", errorPage("Metoden stöds inte"), true,
                         "Allow: GET, HEAD\r\n");
-    if (pathOf(request->target) != UserListPath)
+    if (QLatin1StringView(pathOf(request->target)) != UserListPath)
         return response(404, "Not Found", errorPage("Sidan finns inte"), !head);
     return response(200, "OK", userListPage(onlineAt(secsSinceEpoch)), !head);
-}
-
-QByteArray headTooLargeResponse()
-{
-    return response(431, "Request Header Fields Too Large", errorPage("För lång förfrågan"), true);
 }
 
 } // namespace ChatSite

@@ -9,7 +9,6 @@
 // passed in, so every answer can be reproduced.
 namespace ChatSite {
 
-inline constexpr QByteArrayView UserListPath = "/login/chat/users.asp";
 // People come and go at slot boundaries; within a slot the list stands still.
 inline constexpr qint64 SlotSeconds = 7;
 // Always in the chat, so a watcher of this nick is alerted on the first poll.
@@ -21,6 +20,8 @@ QStringList regulars();
 // Who is in the chat at the given time (seconds since the epoch), in page order.
 QStringList onlineAt(qint64 secsSinceEpoch);
 
+// One name's link on the user list: the markup the program reads names from.
+QString userLink(const QString &name);
 // The user-list page for these names, as UTF-8 HTML.
 QByteArray userListPage(const QStringList &names);
 
@@ -28,8 +29,5 @@ QByteArray userListPage(const QStringList &names);
 // up to and including the blank line), for the given time. Every response
 // closes the connection.
 QByteArray respond(QByteArrayView requestHead, qint64 secsSinceEpoch);
-
-// A response for a request whose head grew past what any browser sends.
-QByteArray headTooLargeResponse();
 
 } // namespace ChatSite

@@ -1,9 +1,11 @@
-#include "chatserver.h"
 #include "chatsite.h"
+#include "pageserver.h"
+#include "pollcycle.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <cstdio>
 
@@ -37,14 +39,17 @@ int main(int argc, char *argv[])
         port = static_cast<quint16>(value);
     }
 
-    ChatServer server;
+    PageServer server;
+    server.setResponder([](const QByteArray &head) {
+        return PageServer::reply(ChatSite::respond(head, QDateTime::currentSecsSinceEpoch()));
+    });
     if (!server.listen(QHostAddress::LocalHost, port)) {
         std::fprintf(stderr, "demochat: cannot listen on 127.0.0.1:%u: %s\n", unsigned(port),
                      qPrintable(server.errorString()));
         return 1;
     }
-    std::printf("Demo chat listening on http://127.0.0.1:%u%s\n", unsigned(server.port()),
-                ChatSite::UserListPath.toByteArray().constData());
+    std::printf("Demo chat listening on %s\n",
+                qPrintable(userListUrl(server.hostAndPort()).toString()));
     std::fflush(stdout);
     return app.exec();
 }

@@ -3,9 +3,10 @@
 // polls. Each poll must end in time, say what happened, raise no alert from
 // garbage, and leave watching on.
 
+#include "chatsite.h"
 #include "desktopplatform.h"
 #include "form1.h"
-#include "httptestserver.h"
+#include "pageserver.h"
 #include "pollcycle.h"
 #include "timer.h"
 
@@ -31,8 +32,8 @@
 #include <QtEndian>
 
 using namespace Qt::StringLiterals;
-using Response = HttpTestServer::Response;
-Q_DECLARE_METATYPE(HttpTestServer::Response)
+using Script = PageServer::Script;
+Q_DECLARE_METATYPE(PageServer::Step)
 
 namespace {
 
@@ -143,10 +144,21 @@ const QByteArray GoodPage = pageOf({link("Åsa"), link("Björn"), link("Märta")
 const QStringList GoodNames = u"Åsa Björn Märta Göran"_s.split(u' ');
 const QByteArray TrapPage = pageOf({link(""), link("Mär"), link("Märta")});
 
-Response utf8(const QByteArray &head, const QByteArray &body, const char *version = "1.1")
+Script utf8(const QByteArray &head, const QByteArray &body, const char *version = "1.1")
 {
-    return Response{"HTTP/" + QByteArray(version) +
-                    " 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n" + head + "\r\n" + body};
+    return PageServer::reply("HTTP/" + QByteArray(version) +
+                             " 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n" + head +
+                             "\r\n" + body);
+}
+
+// A byte a second, then a close.
+Script trickle(const QByteArray &raw)
+{
+    Script script;
+    for (const char byte : raw)
+        script << PageServer::Step{.bytes = QByteArray(1, byte), .pauseMs = 1000};
+    script << PageServer::Step{.close = true};
+    return script;
 }
 
 } // namespace
@@ -165,8 +177,8 @@ private Q_SLOTS:
     void twoThousandPollsWithAlertsDoNotGrowMemory();
 
 private:
-    HttpTestServer m_server;
-    HttpTestServer m_otherHost;
+    PageServer m_server;
+    PageServer m_otherHost;
 };
 
 void TstHardening::initTestCase()
@@ -181,28 +193,28 @@ void TstHardening::initTestCase()
     QVERIFY(m_server.listen());
     QVERIFY2(m_otherHost.listen(QHostAddress(u"127.0.0.2"_s)), "127.0.0.2 is not loopback here");
     // Were a redirect there followed, this would list the trap names.
-    m_otherHost.setFallback(Response{HttpTestServer::ok(TrapPage)});
+    m_otherHost.serve(PageServer::ok(TrapPage));
 }
 
 void TstHardening::hostileAnswerIsReadRightOrFailsWithoutAlerts_data()
 {
-    QTest::addColumn<QList<Response>>("script"); // served in turn, over and over
+    QTest::addColumn<QList<Script>>("scripts"); // served in turn, over and over
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<QStringList>("names");
     const QString failed = u"kunde inte nå chattsidan – "_s;
     const QString redirected =
         failed + u"sidan omdirigerades för många gånger eller till en annan värd"_s;
-    const auto fails = [](const char *row, const QList<Response> &script, const QString &outcome) {
-        QTest::newRow(row) << script << outcome << QStringList();
+    const auto fails = [](const char *row, const QList<Script> &scripts, const QString &outcome) {
+        QTest::newRow(row) << scripts << outcome << QStringList();
     };
-    const auto reads = [](const char *row, const Response &answer, const QStringList &names) {
-        QTest::newRow(row) << QList{answer} << u"%1 personer online"_s.arg(names.size()) << names;
+    const auto reads = [](const char *row, const Script &answer, const QStringList &names) {
+        QTest::newRow(row) << QList<Script>{answer} << u"%1 personer online"_s.arg(names.size())
+                           << names;
     };
     const QByteArray gzip = "Content-Encoding: gzip\r\n";
     const QByteArray length = "Content-Length: ";
 
-    fails("byte-a-second trickle",
-          {Response{HttpTestServer::ok(TrapPage), Response::Mode::Trickle}},
+    fails("byte-a-second trickle", {trickle(PageServer::ok(TrapPage))},
           failed + u"tidsgränsen överskreds"_s);
     const QByteArray cut = pageOf({link(""), link("Åsa")}).chopped(15) + link("Märta").chopped(10);
     fails("body cut in the middle of a name",
@@ -218,10 +230,12 @@ void TstHardening::hostileAnswerIsReadRightOrFailsWithoutAlerts_data()
                 packedTraps.first(packedTraps.size() / 2))},
           failed + u"svaret bröts av i förtid"_s);
     const auto redirect = [](const QByteArray &to) {
-        return Response{"HTTP/1.1 302 Found\r\nLocation: " + to + "\r\nContent-Length: 0\r\n\r\n"};
+        return PageServer::reply("HTTP/1.1 302 Found\r\nLocation: " + to +
+                                 "\r\nContent-Length: 0\r\n\r\n");
     };
     fails("redirect loop", {redirect("/a"), redirect("/login/chat/users.asp")}, redirected);
-    fails("redirect to another host", {redirect(m_otherHost.url().toEncoded())}, redirected);
+    fails("redirect to another host",
+          {redirect(userListUrl(m_otherHost.hostAndPort()).toEncoded())}, redirected);
 
     QByteArray chunked; // splitting names and UTF-8 sequences
     for (qsizetype at = 0; at < GoodPage.size(); at += 7)
@@ -234,28 +248,29 @@ void TstHardening::hostileAnswerIsReadRightOrFailsWithoutAlerts_data()
           GoodNames);
     const QByteArray nul(1, '\0');
     reads("NUL bytes in, around and as names",
-          Response{HttpTestServer::ok(pageOf({link("Mär" + nul), nul + nul, link(nul), nul}))},
+          PageServer::reply(PageServer::ok(pageOf({link("Mär" + nul), nul + nul, link(nul), nul}))),
           {u"Mär"_s + QChar(0), QString(QChar(0))});
     // A bad byte becomes U+FFFD; dropped, "\xFF" would be the empty name row 0 matches.
-    reads("invalid UTF-8",
-          Response{HttpTestServer::ok(pageOf({link("M\xE4r"), link("\xFF"), link("Åsa\xC3")}))},
-          {u"M\uFFFDr"_s, u"\uFFFD"_s, u"Åsa\uFFFD"_s});
+    reads(
+        "invalid UTF-8",
+        PageServer::reply(PageServer::ok(pageOf({link("M\xE4r"), link("\xFF"), link("Åsa\xC3")}))),
+        {u"M\uFFFDr"_s, u"\uFFFD"_s, u"Åsa\uFFFD"_s});
     QStringEncoder toCp1252("windows-1252");
     reads("unknown charset label, windows-1252 bytes",
-          Response{HttpTestServer::ok(toCp1252.encode(QString::fromUtf8(GoodPage)),
-                                      "text/html; charset=x-finns-inte")},
+          PageServer::reply(PageServer::ok(toCp1252.encode(QString::fromUtf8(GoodPage)),
+                                           "text/html; charset=x-finns-inte")),
           GoodNames);
 }
 
 void TstHardening::hostileAnswerIsReadRightOrFailsWithoutAlerts()
 {
-    QFETCH(QList<Response>, script);
+    QFETCH(QList<Script>, scripts);
     QFETCH(QString, outcome);
     QFETCH(QStringList, names);
     auto turn = std::make_shared<qsizetype>(0);
     m_server.setResponder(
-        [script, turn](const QByteArray &) { return script.at((*turn)++ % script.size()); });
-    m_otherHost.clearRequests();
+        [scripts, turn](const QByteArray &) { return scripts.at((*turn)++ % scripts.size()); });
+    const int otherHostRequests = m_otherHost.requestCount();
     Window window(m_server.port());
     window.watchTrapsEverySecond();
 
@@ -266,14 +281,13 @@ void TstHardening::hostileAnswerIsReadRightOrFailsWithoutAlerts()
     QCOMPARE(window.listed(), names);
     QCOMPARE(window.alerts(),
              names.contains(u"Märta"_s) ? QStringList{u"Märta"_s + Suffix} : QStringList());
-    QCOMPARE(m_otherHost.requests().size(), 0);
+    QCOMPARE(m_otherHost.requestCount(), otherHostRequests);
     // Watching goes on: the next tick comes within the second set, and reads a good page.
-    const qsizetype served = m_server.requests().size();
-    m_server.setResponder(
-        [](const QByteArray &) { return Response{HttpTestServer::ok(GoodPage)}; });
+    const int served = m_server.requestCount();
+    m_server.serve(PageServer::ok(GoodPage));
     window.alerts();
     QCOMPARE(window.get<QPushButton>(u"CmdKnapp"_s)->text(), u"&Stoppa programmet"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() > served, 1000 + 600);
+    QTRY_VERIFY_WITH_TIMEOUT(m_server.requestCount() > served, 1000 + 600);
     QTRY_COMPARE_WITH_TIMEOUT(window.outcome(), u"4 personer online"_s, 1000);
     QCOMPARE(window.listed(), GoodNames);
     QCOMPARE(window.alerts(), QStringList{u"Märta"_s + Suffix});
@@ -288,9 +302,8 @@ void TstHardening::hugeRosterAndHugeNamesAreListedAndMatched()
     for (int i = 1; i <= 100'000; ++i)
         names << u"Gäst%1"_s.arg(i, 6, 10, QChar(u'0'));
     names << huge << longName;
-    const QByteArray page = HttpTestServer::userListPage(names);
-    m_server.setResponder(
-        [page](const QByteArray &) { return Response{HttpTestServer::ok(page)}; });
+    const QByteArray page = ChatSite::userListPage(names);
+    m_server.serve(PageServer::ok(page));
     Window window(m_server.port(), 16 * 1024 * 1024);
     window.watch(0, names.front(), {u"ChkLjud"_s});
     window.watch(1, longName, {u"chkPopup"_s});
@@ -310,15 +323,16 @@ void TstHardening::hundredMegabytesAreRefusedWithoutGrowingTowardsThem()
     Window window(m_server.port(), 4 * 1024 * 1024);
     window.watchTrapsEverySecond();
     // A good poll first, so that what a first poll sets up once is not counted.
-    m_server.setResponder(
-        [](const QByteArray &) { return Response{HttpTestServer::ok(GoodPage)}; });
+    m_server.serve(PageServer::ok(GoodPage));
     window.tick();
-    Response stream = utf8("Transfer-Encoding: chunked\r\n", {});
-    stream.mode = Response::Mode::Stream;
-    stream.streamBytes = qint64(100) * 1024 * 1024;
-    stream.streamPattern = TrapPage;
-    stream.streamChunked = true;
-    m_server.setResponder([stream](const QByteArray &) { return stream; });
+    // 100 MiB in chunks of 64 KiB, made only as fast as the client reads them.
+    const QByteArray block = TrapPage.repeated(64 * 1024 / TrapPage.size() + 1).first(64 * 1024);
+    m_server.serve({Script{
+        {.bytes = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                  "Transfer-Encoding: chunked\r\n\r\n"},
+        {.bytes = "10000\r\n" + block + "\r\n", .repeat = 1600},
+        {.bytes = "0\r\n\r\n", .close = true},
+    }});
     // Resets the peak (VmHWM) to the current size.
     QFile clearRefs(u"/proc/self/clear_refs"_s);
     QVERIFY(clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1);
@@ -356,7 +370,7 @@ void TstHardening::swedishNamesSurviveNginxGzipChunks()
                file.write(bytes) == bytes.size();
     };
     QVERIFY(write(u"login/chat/users.asp"_s, QStringEncoder(charset.constData())(QString::fromUtf8(
-                                                 HttpTestServer::userListPage(names)))));
+                                                 ChatSite::userListPage(names)))));
     QTcpServer free; // a free port, handed on
     QVERIFY(free.listen(QHostAddress::LocalHost));
     const quint16 port = free.serverPort();
@@ -418,8 +432,8 @@ void TstHardening::twoThousandPollsWithAlertsDoNotGrowMemory()
     };
     m_server.setResponder([served, rosterFor](const QByteArray &) {
         const QStringList names = rosterFor((*served)++);
-        return Response{names.isEmpty() ? HttpTestServer::status(503, "Service Unavailable")
-                                        : HttpTestServer::ok(HttpTestServer::userListPage(names))};
+        return PageServer::reply(names.isEmpty() ? PageServer::status(503, "Service Unavailable")
+                                                 : PageServer::ok(ChatSite::userListPage(names)));
     });
     Window window(m_server.port());
     const QString sound = soundFilePath(window.platform.programFolder());
@@ -449,7 +463,6 @@ void TstHardening::twoThousandPollsWithAlertsDoNotGrowMemory()
         alerts.sort();
         expected.sort();
         QCOMPARE(alerts, expected);
-        m_server.clearRequests();
         if (poll == 99)
             settledKiB = procStatusKiB("VmRSS");
     }

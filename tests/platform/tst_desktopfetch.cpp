@@ -1,5 +1,6 @@
 #include "desktopplatform.h"
-#include "httptestserver.h"
+#include "pageserver.h"
+#include "pollcycle.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -17,7 +18,8 @@ using Raw = QList<QByteArray>;
 class TstDesktopFetch : public QObject
 {
     Q_OBJECT
-    std::optional<HttpTestServer> server;
+    std::optional<PageServer> server;
+    QUrl pageUrl() const { return userListUrl(server->hostAndPort()); }
 
 private Q_SLOTS:
     void init() { QVERIFY(server.emplace().listen()); }
@@ -34,19 +36,19 @@ private Q_SLOTS:
             const QString meta = u"<meta charset=%1>"_s.arg(QString::fromLatin1(charset)) + names;
             const auto row = [&](const char *how, const QString &text, const QByteArray &type) {
                 QTest::addRow("%s %s", charset.data(), how)
-                    << Raw{HttpTestServer::ok(encoder.encode(text), type)} << QUrl() << Error::None
+                    << Raw{PageServer::ok(encoder.encode(text), type)} << QUrl() << Error::None
                     << text;
             };
             row("in header", names, "text/html; charset=" + charset);
             row("in meta", meta, "text/html");
             row("unlabelled", names, "text/html");
         }
-        const QByteArray page = HttpTestServer::ok("Bo");
+        const QByteArray page = PageServer::ok("Bo");
         const QByteArray hop =
             "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:PORT/ny\r\nContent-Length: 0\r\n\r\n";
-        QTest::newRow("404") << Raw{HttpTestServer::status(404, "Not Found", page)} << QUrl()
+        QTest::newRow("404") << Raw{PageServer::status(404, "Not Found", page)} << QUrl()
                              << Error::HttpStatus << QString();
-        QTest::newRow("500") << Raw{HttpTestServer::status(500, "Oops", page)} << QUrl()
+        QTest::newRow("500") << Raw{PageServer::status(500, "Oops", page)} << QUrl()
                              << Error::HttpStatus << QString();
         QTest::newRow("five redirects")
             << Raw(5, hop) + Raw{page} << QUrl() << Error::None << u"Bo"_s;
@@ -69,36 +71,36 @@ private Q_SLOTS:
         QFETCH(Error, error);
         QFETCH(QString, text);
 
+        QList<PageServer::Script> answers;
         for (QByteArray raw : responses)
-            server->enqueue(raw.replace("PORT", QByteArray::number(server->port())));
-        if (responses.isEmpty())
-            server->setFallback({{}, HttpTestServer::Response::Mode::Stall});
+            answers << PageServer::reply(raw.replace("PORT", QByteArray::number(server->port())));
+        answers << PageServer::Script{}; // then silence
+        server->serve(answers);
         DesktopPlatform::Limits limits;
         limits.transferTimeoutMs = 1500;
         QElapsedTimer clock;
         clock.start();
         const FetchResult result =
-            DesktopPlatform(limits).fetchPage(url.isEmpty() ? server->url() : url);
+            DesktopPlatform(limits).fetchPage(url.isEmpty() ? pageUrl() : url);
         QCOMPARE(std::tuple(result.error, result.text), std::tuple(error, text));
         // The deadline may fire a little early; seconds late would be a fault.
         if (error == Error::Timeout)
             QVERIFY2(clock.elapsed() > 1350 && clock.elapsed() < 3500,
                      qPrintable(u"%1 ms"_s.arg(clock.elapsed())));
         if (error == Error::Redirect) // nothing fetched from where the sixth pointed
-            QCOMPARE(server->requests().size(), 6);
+            QCOMPARE(server->requestCount(), 6);
     }
     void cancelOrQuitEndsStalledFetchPromptly()
     {
         for (const bool quit : {false, true}) {
-            server->enqueue({{}, HttpTestServer::Response::Mode::Stall});
-            server->enqueue(HttpTestServer::ok("hej"));
+            server->serve({PageServer::Script{}, PageServer::reply(PageServer::ok("hej"))});
             DesktopPlatform platform;
             FetchResult result;
             QElapsedTimer clock;
             // The fetch runs inside the application's own loop, as a poll does.
             QTimer::singleShot(0, this, [&] {
                 clock.start();
-                result = platform.fetchPage(server->url());
+                result = platform.fetchPage(pageUrl());
                 QCoreApplication::quit();
             });
             QTimer::singleShot(300, this,
@@ -106,7 +108,7 @@ private Q_SLOTS:
             QApplication::exec();
             QCOMPARE(result.error, Error::Cancelled);
             QVERIFY2(clock.elapsed() < 2000, qPrintable(u"took %1 ms"_s.arg(clock.elapsed())));
-            QCOMPARE(platform.fetchPage(server->url()).text, u"hej"_s); // and the next fetch works
+            QCOMPARE(platform.fetchPage(pageUrl()).text, u"hej"_s); // and the next fetch works
         }
     }
 };

@@ -1,7 +1,7 @@
 #include "fakeplatform.h"
-#include "httptestserver.h"
 #include "memorywatchstate.h"
 #include "pollcycle.h"
+#include "scanner.h"
 
 #include <QTest>
 
@@ -20,6 +20,16 @@ QString alert(const QString &name)
         name);
 }
 
+// The names as the user list links them.
+QString pageOf(const QStringList &names)
+{
+    QString page = u"<html><body>\n"_s;
+    for (const QString &name : names)
+        page += u"<a onclick=\"v='x"_s + Scanner::StartMarker.toString() + name +
+                Scanner::EndMarker.toString() + u"<br>"_s;
+    return page + u"</body></html>"_s;
+}
+
 } // namespace
 
 class TstPollCycle : public QObject
@@ -35,8 +45,7 @@ private Q_SLOTS:
 private:
     PollOutcome pollPage(const QStringList &names)
     {
-        platform.fetchAnswers.enqueue(
-            FetchResult::page(QString::fromUtf8(HttpTestServer::userListPage(names))));
+        platform.fetchAnswers.enqueue(FetchResult::page(pageOf(names)));
         return cycle->poll();
     }
 
@@ -78,7 +87,7 @@ void TstPollCycle::setsIntervalClearsThenFailedFetchLeavesAllEmpty()
         QVERIFY(state.online.isEmpty() && state.selected == -1 && state.strPage.isEmpty());
     };
     FetchResult failed = FetchResult::failure(FetchResult::Error::Truncated, 200);
-    failed.text = QString::fromUtf8(HttpTestServer::userListPage({QString()}));
+    failed.text = pageOf({QString()});
     platform.fetchAnswers.enqueue(failed);
     const PollOutcome outcome = cycle->poll();
     QCOMPARE(outcome.kind, PollOutcome::Kind::FetchFailed);

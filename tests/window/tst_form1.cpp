@@ -1,6 +1,6 @@
+#include "chatsite.h"
 #include "fakeplatform.h"
 #include "form1.h"
-#include "httptestserver.h"
 #include "timer.h"
 
 #include <QAccessible>
@@ -118,7 +118,7 @@ void TstForm1::tabOrderAltSAndClickedPipLjudRefusal()
 void TstForm1::listSelectionFollowsTheAlertsAndEndsOnTheLastEntry()
 {
     m_platform->fetchAnswers << FetchResult::page(QString::fromUtf8(
-        HttpTestServer::userListPage({u"Bo"_s, u"Anna"_s, u"Cia"_s, u"Anna"_s, u"anna"_s})));
+        ChatSite::userListPage({u"Bo"_s, u"Anna"_s, u"Cia"_s, u"Anna"_s, u"anna"_s})));
     child<QLineEdit>(u"txtNick2"_s)->setText(u"Anna"_s);
     box(u"chkPopup2"_s)->setChecked(true);
     auto *list = child<QListWidget>(u"List1"_s);

@@ -1,6 +1,7 @@
+#include "chatsite.h"
 #include "desktopplatform.h"
 #include "form1.h"
-#include "httptestserver.h"
+#include "pageserver.h"
 #include "timer.h"
 
 #include <QApplication>
@@ -24,12 +25,12 @@ private Q_SLOTS:
 
 void TstForm1Desktop::realWindowPollsAlertsReportsAndClosesPromptly()
 {
-    HttpTestServer server;
+    PageServer server;
     QVERIFY(server.listen());
-    server.enqueue(HttpTestServer::ok(HttpTestServer::userListPage({u"Bo"_s, u"Åsa"_s, u"Cia"_s})));
-    server.enqueue(HttpTestServer::status(404, "Not Found", "<html>borta</html>"));
-    server.enqueue(
-        HttpTestServer::Response{.raw = {}, .mode = HttpTestServer::Response::Mode::Stall});
+    server.serve(
+        {PageServer::reply(PageServer::ok(ChatSite::userListPage({u"Bo"_s, u"Åsa"_s, u"Cia"_s}))),
+         PageServer::reply(PageServer::status(404, "Not Found", "<html>borta</html>")),
+         PageServer::Script{}});
 
     DesktopPlatform platform; // the real 10 s transfer limit
     Form1 form(platform, userListUrl(server.hostAndPort()));
@@ -51,7 +52,7 @@ void TstForm1Desktop::realWindowPollsAlertsReportsAndClosesPromptly()
     dismisser.start(20);
 
     Q_EMIT timer1->ticked();
-    QCOMPARE(server.requests(), QList<QByteArray>{"GET /login/chat/users.asp HTTP/1.1"});
+    QCOMPARE(server.lastRequestLine(), "GET /login/chat/users.asp HTTP/1.1");
     QCOMPARE(list->count(), 3);
     QCOMPARE(boxes,
              QStringList{u"Personen du söker har kommit in|Åsa har kommit in på Vindriks chatt"_s});
@@ -70,7 +71,7 @@ void TstForm1Desktop::realWindowPollsAlertsReportsAndClosesPromptly()
     clock.start();
     Q_EMIT timer1->ticked();
     QVERIFY2(clock.elapsed() < 3000, qPrintable(u"poll took %1 ms"_s.arg(clock.elapsed())));
-    QCOMPARE(server.requests().size(), 3);
+    QCOMPARE(server.requestCount(), 3);
     QCOMPARE(status->text(), failed);
     QVERIFY(!form.isVisible());
 }
