@@ -12,6 +12,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QScopedValueRollback>
 #include <QSoundEffect>
 #include <QTimer>
 #include <QtEndian>
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -138,21 +140,192 @@ private:
 
 } // namespace
 
+// One GET of one address, as an object: the reply, the bytes read so far, the
+// deadline, and the one reason it was given up, if it was. Each signal of the
+// reply has a member of its own. fetchPage() runs one per redirect.
+class DesktopPlatform::PageRequest : public QObject
+{
+public:
+    PageRequest(QNetworkAccessManager &network, const QUrl &url, const Limits &limits,
+                QDeadlineTimer deadline);
+    PageRequest(const PageRequest &) = delete;
+    PageRequest &operator=(const PageRequest &) = delete;
+
+    // Returns when the reply has finished or was given up. The event loop runs
+    // meanwhile, so the window paints and answers.
+    void wait();
+    void cancel() { giveUp(Abort::Cancelled); }
+
+    // The page, or why there is none. A redirect is Error::Redirect, with
+    // location() saying where to.
+    FetchResult result() const;
+    QUrl location() const;
+
+private:
+    enum class Abort { None, Timeout, TooLarge, UnknownEncoding, BadGzip, Cancelled };
+
+    void onMetaDataChanged();
+    void onReadyRead();
+    void onDeadline();
+    // Reads what has arrived, unpacking it if need be.
+    void take();
+    // The first reason is the one reported.
+    void giveUp(Abort why);
+
+    const qint64 m_maxBodyBytes;
+    std::unique_ptr<QNetworkReply> m_reply;
+    QByteArray m_body;
+    std::optional<GzipStream> m_gzip;
+    QByteArray m_encoding; // a Content-Encoding we cannot read
+    Abort m_abort = Abort::None;
+    QTimer m_deadline;
+    QEventLoop m_loop;
+};
+
+DesktopPlatform::PageRequest::PageRequest(QNetworkAccessManager &network, const QUrl &url,
+                                          const Limits &limits, QDeadlineTimer deadline)
+    : m_maxBodyBytes(limits.maxBodyBytes)
+{
+    QNetworkRequest request(url);
+    // Redirects are followed by fetchPage(), one request at a time, rather
+    // than by Qt: its own following lost track of a chain of them (Qt 6.4).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    // The user list must be fresh on every poll.
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    request.setRawHeader("Cache-Control", "no-cache");
+    // Asking for it ourselves keeps the unpacking ours (see GzipStream).
+    request.setRawHeader("Accept-Encoding", "gzip");
+
+    m_reply.reset(network.get(request));
+    // Otherwise Qt's network thread reads on as fast as the server sends,
+    // however far the body is past the limit, and holds it all until this
+    // thread gets round to it.
+    m_reply->setReadBufferSize(256 * 1024);
+    connect(m_reply.get(), &QNetworkReply::metaDataChanged, this, &PageRequest::onMetaDataChanged);
+    connect(m_reply.get(), &QNetworkReply::readyRead, this, &PageRequest::onReadyRead);
+    connect(m_reply.get(), &QNetworkReply::finished, &m_loop, &QEventLoop::quit);
+
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &PageRequest::onDeadline);
+    m_deadline.start(int(std::max<qint64>(deadline.remainingTime(), 0)));
+}
+
+void DesktopPlatform::PageRequest::wait()
+{
+    // exec() also returns early when the application quits.
+    if (!m_reply->isFinished())
+        m_loop.exec();
+    m_deadline.stop();
+    if (!m_reply->isFinished())
+        giveUp(Abort::Cancelled);
+    take(); // what came with the finish
+}
+
+void DesktopPlatform::PageRequest::onMetaDataChanged()
+{
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() > m_maxBodyBytes) {
+        giveUp(Abort::TooLarge);
+        return;
+    }
+    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (encoding == "gzip" || encoding == "x-gzip") {
+        if (!m_gzip)
+            m_gzip.emplace();
+    } else if (!encoding.isEmpty() && encoding != "identity") {
+        m_encoding = encoding; // not asked for; its bytes would read as nonsense
+        giveUp(Abort::UnknownEncoding);
+    }
+}
+
+void DesktopPlatform::PageRequest::onReadyRead()
+{
+    take();
+}
+
+void DesktopPlatform::PageRequest::onDeadline()
+{
+    giveUp(Abort::Timeout);
+}
+
+void DesktopPlatform::PageRequest::take()
+{
+    // Read as it arrives, so a huge body costs no more memory than the limit.
+    while (m_abort == Abort::None && m_reply->bytesAvailable() > 0) {
+        if (!m_gzip) {
+            m_body += m_reply->read(m_maxBodyBytes + 1 - m_body.size());
+        } else if (!m_gzip->unpack(m_reply->read(64 * 1024), m_body, m_maxBodyBytes)) {
+            giveUp(Abort::BadGzip);
+            return;
+        }
+        if (m_body.size() > m_maxBodyBytes)
+            giveUp(Abort::TooLarge);
+    }
+}
+
+void DesktopPlatform::PageRequest::giveUp(Abort why)
+{
+    if (m_abort != Abort::None)
+        return;
+    m_abort = why;
+    m_reply->abort();
+}
+
+QUrl DesktopPlatform::PageRequest::location() const
+{
+    return m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+}
+
+FetchResult DesktopPlatform::PageRequest::result() const
+{
+    using Error = FetchResult::Error;
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const auto failure = [status](Error error, QString detail = {}) {
+        return FetchResult::failure(error, status, std::move(detail));
+    };
+    switch (m_abort) {
+    case Abort::Cancelled:
+        return FetchResult::failure(Error::Cancelled);
+    case Abort::Timeout:
+        return failure(Error::Timeout);
+    case Abort::TooLarge:
+        return failure(Error::TooLarge);
+    case Abort::None:
+    case Abort::UnknownEncoding:
+    case Abort::BadGzip:
+        break; // the status line says more
+    }
+    if (status >= 300 && status <= 399 && !location().isEmpty())
+        return failure(Error::Redirect);
+    if (status != 0 && (status < 200 || status > 299))
+        return failure(Error::HttpStatus);
+    if (m_abort == Abort::UnknownEncoding)
+        return failure(Error::UnknownEncoding, QString::fromLatin1(m_encoding));
+    if (m_abort == Abort::BadGzip)
+        return failure(Error::BadGzip);
+    if (m_reply->error() != QNetworkReply::NoError)
+        return failure(errorFor(m_reply->error()), m_reply->errorString());
+    if (m_gzip && m_gzip->cutShort())
+        return failure(Error::Truncated);
+
+    FetchResult page = FetchResult::page(PageDecoder::decode(
+        m_body, m_reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()));
+    page.httpStatus = status;
+    return page;
+}
+
 DesktopPlatform::DesktopPlatform() : DesktopPlatform(Limits{}) {}
 
 DesktopPlatform::DesktopPlatform(Limits limits)
-    : m_limits(limits), m_network(new QNetworkAccessManager)
+    : m_limits(limits), m_network(std::make_unique<QNetworkAccessManager>())
 {
 }
 
 DesktopPlatform::~DesktopPlatform()
 {
-    if (m_reply) {
-        m_cancelled = true;
-        m_reply->abort();
-    }
-    delete m_sound;
-    delete m_network;
+    cancelFetch();
 }
 
 void DesktopPlatform::setDialogParent(QWidget *parent)
@@ -162,150 +335,34 @@ void DesktopPlatform::setDialogParent(QWidget *parent)
 
 FetchResult DesktopPlatform::fetchPage(const QUrl &url)
 {
-    using Error = FetchResult::Error;
-    if (m_reply)
-        return FetchResult::failure(Error::Network, 0, QStringLiteral("busy"));
+    if (m_request)
+        return FetchResult::failure(FetchResult::Error::Network, 0, QStringLiteral("busy"));
 
-    m_cancelled = false;
     // Bounds the whole transfer, redirects included: a server that trickles a
     // byte a second must not keep the poll waiting for ever.
     const QDeadlineTimer deadline(m_limits.transferTimeoutMs);
     QUrl target = url;
     for (int redirects = 0;; ++redirects) {
-        QNetworkRequest request(target);
-        // Redirects are followed here, one request at a time, rather than by
-        // Qt: its own following lost track of a chain of them (Qt 6.4).
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::ManualRedirectPolicy);
-        // The user list must be fresh on every poll.
-        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                             QNetworkRequest::AlwaysNetwork);
-        request.setRawHeader("Cache-Control", "no-cache");
-        // Asking for it ourselves keeps the unpacking ours (see GzipStream).
-        request.setRawHeader("Accept-Encoding", "gzip");
-
-        QNetworkReply *reply = m_network->get(request);
-        // Otherwise Qt's network thread reads on as fast as the server sends,
-        // however far the body is past the limit, and holds it all until this
-        // thread gets round to it.
-        reply->setReadBufferSize(256 * 1024);
-        m_reply = reply;
-
-        QByteArray body;
-        bool tooLarge = false;
-        bool timedOut = false;
-        std::unique_ptr<GzipStream> gzip;
-        QByteArray unknownEncoding;
-        bool badGzip = false;
-        QEventLoop loop;
-
-        auto refuse = [&] {
-            tooLarge = true;
-            reply->abort();
-        };
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
-            const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > m_limits.maxBodyBytes) {
-                refuse();
-                return;
-            }
-            const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-            if (encoding == "gzip" || encoding == "x-gzip") {
-                if (!gzip)
-                    gzip = std::make_unique<GzipStream>();
-            } else if (!encoding.isEmpty() && encoding != "identity") {
-                unknownEncoding = encoding; // not asked for; its bytes would read as nonsense
-                reply->abort();
-            }
-        });
-        // Read as it arrives so a huge body costs no more memory than the limit.
-        auto take = [&] {
-            if (!gzip) {
-                body += reply->read(m_limits.maxBodyBytes + 1 - body.size());
-            } else {
-                while (reply->bytesAvailable() > 0 && body.size() <= m_limits.maxBodyBytes &&
-                       !badGzip)
-                    badGzip = !gzip->unpack(reply->read(64 * 1024), body, m_limits.maxBodyBytes);
-            }
-            tooLarge = tooLarge || body.size() > m_limits.maxBodyBytes;
-        };
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] {
-            take();
-            if (tooLarge || badGzip)
-                reply->abort();
-        });
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-
-        QTimer timer;
-        timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, reply, [&] {
-            timedOut = true;
-            reply->abort();
-        });
-        timer.start(int(deadline.remainingTime()));
-
-        // Waiting here keeps the window painting and answering. exec() also
-        // returns early when the application quits.
-        if (!reply->isFinished())
-            loop.exec();
-        timer.stop();
-
-        const bool finished = reply->isFinished();
-        if (!finished)
-            reply->abort();
-        if (finished && reply->bytesAvailable() > 0 && !tooLarge && !badGzip)
-            take();
-
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const QNetworkReply::NetworkError netError = reply->error();
-        const QString detail = reply->errorString();
-        const QByteArray contentType =
-            reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
-        const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        m_reply = nullptr;
-        reply->disconnect();
-        reply->deleteLater();
-
-        if (m_cancelled || !finished)
-            return FetchResult::failure(Error::Cancelled);
-        if (timedOut)
-            return FetchResult::failure(Error::Timeout, status);
-        if (tooLarge)
-            return FetchResult::failure(Error::TooLarge, status);
-        if (status >= 300 && status <= 399 && !location.isEmpty()) {
-            const QUrl next = target.resolved(location);
-            // Follow redirects within the chat site only, and not for ever.
-            if (!sameSite(url, next) || redirects >= m_limits.maxRedirects)
-                return FetchResult::failure(Error::Redirect, status);
-            target = next;
-            continue;
+        PageRequest request(*m_network, target, m_limits, deadline);
+        {
+            const QScopedValueRollback running(m_request, &request);
+            request.wait();
         }
-        if (status != 0 && (status < 200 || status > 299))
-            return FetchResult::failure(Error::HttpStatus, status);
-        if (!unknownEncoding.isEmpty())
-            return FetchResult::failure(Error::Network, status,
-                                        QStringLiteral("okänd innehållskodning %1")
-                                            .arg(QString::fromLatin1(unknownEncoding)));
-        if (badGzip)
-            return FetchResult::failure(Error::Network, status,
-                                        QStringLiteral("trasigt gzip-innehåll"));
-        if (netError != QNetworkReply::NoError)
-            return FetchResult::failure(errorFor(netError), status, detail);
-        if (gzip && gzip->cutShort())
-            return FetchResult::failure(Error::Truncated, status);
-
-        FetchResult result = FetchResult::page(PageDecoder::decode(body, contentType));
-        result.httpStatus = status;
-        return result;
+        FetchResult result = request.result();
+        if (result.error != FetchResult::Error::Redirect)
+            return result;
+        const QUrl next = target.resolved(request.location());
+        // Follow redirects within the chat site only, and not for ever.
+        if (!sameSite(url, next) || redirects >= m_limits.maxRedirects)
+            return result;
+        target = next;
     }
 }
 
 void DesktopPlatform::cancelFetch()
 {
-    if (!m_reply)
-        return;
-    m_cancelled = true;
-    m_reply->abort();
+    if (m_request)
+        m_request->cancel();
 }
 
 void DesktopPlatform::showMessage(const QString &text, const QString &title)
@@ -327,7 +384,7 @@ void DesktopPlatform::playSoundFile(const QString &path)
     if (!isCompleteWav(file))
         return; // could never play; nobody is told, as with a missing file
     if (!m_sound)
-        m_sound = new QSoundEffect;
+        m_sound = std::make_unique<QSoundEffect>();
     const QUrl source = QUrl::fromLocalFile(file);
     if (m_sound->source() != source)
         m_sound->setSource(source); // loads asynchronously; play() waits for it

@@ -4,8 +4,9 @@
 
 #include <QPointer>
 
+#include <memory>
+
 class QNetworkAccessManager;
-class QNetworkReply;
 class QSoundEffect;
 class QWidget;
 
@@ -37,10 +38,11 @@ public:
     QString programFolder() const override;
 
 private:
+    class PageRequest;
+
     Limits m_limits;
-    QNetworkAccessManager *m_network = nullptr;
-    QPointer<QNetworkReply> m_reply; // the fetch under way, if any
-    bool m_cancelled = false;
-    QSoundEffect *m_sound = nullptr; // made on first use: most evenings never need it
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    PageRequest *m_request = nullptr;      // the fetch under way, if any
+    std::unique_ptr<QSoundEffect> m_sound; // made on first use: most evenings never need it
     QPointer<QWidget> m_dialogParent;
 };

@@ -14,6 +14,8 @@ struct FetchResult {
         HostNotFound,      // the host name does not resolve
         Truncated,         // the connection closed before the body was complete
         Redirect,          // too many redirects, or one to another host
+        UnknownEncoding,   // a Content-Encoding not asked for; detail names it
+        BadGzip,           // the gzip body does not unpack
         Cancelled,         // abandoned by the program (window closing)
         Network,           // any other transport failure; see detail
     };
@@ -21,7 +23,7 @@ struct FetchResult {
     Error error = Error::None;
     int httpStatus = 0; // the status line's code, when the server sent one
     QString text;       // the decoded body; empty unless ok()
-    QString detail;     // the transport's own words, for Network
+    QString detail;     // the transport's own words for Network; the label for UnknownEncoding
 
     bool ok() const { return error == Error::None; }
 

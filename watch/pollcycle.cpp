@@ -4,6 +4,7 @@
 #include "scanner.h"
 
 #include <QDir>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 
@@ -44,36 +45,6 @@ QString soundFilePath(const QString &programFolder)
     return QDir::toNativeSeparators(folder);
 }
 
-QString describeFailure(const FetchResult &failure)
-{
-    using Error = FetchResult::Error;
-    switch (failure.error) {
-    case Error::None:
-        return {};
-    case Error::HttpStatus:
-        return u"servern svarade med HTTP-status %1"_s.arg(failure.httpStatus);
-    case Error::Timeout:
-        return u"tidsgränsen överskreds"_s;
-    case Error::TooLarge:
-        return u"sidan var för stor"_s;
-    case Error::ConnectionRefused:
-        return u"anslutningen nekades"_s;
-    case Error::HostNotFound:
-        return u"värden hittades inte"_s;
-    case Error::Truncated:
-        return u"svaret bröts av i förtid"_s;
-    case Error::Redirect:
-        return u"sidan omdirigerades för många gånger eller till en annan värd"_s;
-    case Error::Cancelled:
-        return u"hämtningen avbröts"_s;
-    case Error::Network:
-        break;
-    }
-    if (failure.detail.isEmpty())
-        return u"nätverksfel"_s;
-    return u"nätverksfel (%1)"_s.arg(failure.detail);
-}
-
 PollCycle::PollCycle(WatchState &state, Platform &platform, QUrl pageUrl)
     : m_state(state), m_platform(platform), m_pageUrl(std::move(pageUrl))
 {
@@ -95,11 +66,7 @@ PollOutcome PollCycle::poll()
         outcome.kind = m_cancelled ? PollOutcome::Kind::Cancelled : PollOutcome::Kind::Busy;
         return outcome;
     }
-    m_running = true;
-    struct Reset {
-        bool &flag;
-        ~Reset() { flag = false; }
-    } reset{m_running};
+    const QScopedValueRollback running(m_running, true);
 
     if (const auto ms = intervalFromText(m_state.intervalText()))
         m_state.setPollInterval(*ms);

@@ -40,9 +40,6 @@ struct PollOutcome {
     FetchResult failure; // for FetchFailed
 };
 
-// Why a fetch failed, in words for the status line.
-QString describeFailure(const FetchResult &failure);
-
 // One poll of the user-list page per tick of the poll timer: set the next
 // interval, clear, fetch, scan into the online list, then walk the list and
 // raise the alerts of each matching watch row. Keeps nothing between polls.

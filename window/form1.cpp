@@ -48,6 +48,41 @@ constexpr OptionColumn OptionColumns[] = {
     {Option::Ljud, u"Ljud", "ChkLjud", 5880, 615},
 };
 
+// Why the page could not be had, in words for the status line.
+QString failureText(const FetchResult &failure)
+{
+    using Error = FetchResult::Error;
+    switch (failure.error) {
+    case Error::None:
+        return {};
+    case Error::HttpStatus:
+        return u"servern svarade med HTTP-status %1"_s.arg(failure.httpStatus);
+    case Error::Timeout:
+        return u"tidsgränsen överskreds"_s;
+    case Error::TooLarge:
+        return u"sidan var för stor"_s;
+    case Error::ConnectionRefused:
+        return u"anslutningen nekades"_s;
+    case Error::HostNotFound:
+        return u"värden hittades inte"_s;
+    case Error::Truncated:
+        return u"svaret bröts av i förtid"_s;
+    case Error::Redirect:
+        return u"sidan omdirigerades för många gånger eller till en annan värd"_s;
+    case Error::UnknownEncoding:
+        return u"okänd innehållskodning %1"_s.arg(failure.detail);
+    case Error::BadGzip:
+        return u"trasigt gzip-innehåll"_s;
+    case Error::Cancelled:
+        return u"hämtningen avbröts"_s;
+    case Error::Network:
+        break;
+    }
+    if (failure.detail.isEmpty())
+        return u"nätverksfel"_s;
+    return u"nätverksfel (%1)"_s.arg(failure.detail);
+}
+
 QString countText(qsizetype names)
 {
     if (names == 0)
@@ -125,9 +160,8 @@ void Form1::createControls()
 
     List1->setAccessibleName(u"Online"_s);
 
-    // Below the button, where the design leaves room: the outcome of the last
-    // poll, so that a failed fetch never passes for an empty chat.
-    lblStatus->setObjectName(u"lblStatus"_s);
+    // The outcome of the last poll, so that a failed fetch never passes for
+    // an empty chat.
     lblStatus->setTextFormat(Qt::PlainText); // failure details come from the network
     lblStatus->setWordWrap(true);
     lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -144,6 +178,8 @@ void Form1::createControls()
         {CmdKnapp, u"CmdKnapp", {1560, 4200, 3855, 375}},
         {Frame3, u"Frame3", {6960, 120, 1095, 1095}},
         {Combo1, u"Combo1", {7200, 600, 615, 315}},
+        // Below the button, where the design leaves room.
+        {lblStatus, u"lblStatus", {480, 4680, 7695, 480}},
     };
     for (const auto &single : singles)
         place(single.widget, single.name.toString(), single.twips);
@@ -173,7 +209,7 @@ void Form1::createControls()
             if (row == 0)
                 box->setFont(plainFont);
             box->setAccessibleName(u"%1, rad %2"_s.arg(column.caption, rowName));
-            (this->*OptionArrays[static_cast<int>(column.option)])[row] = box;
+            optionBoxes(*this, column.option)[row] = box;
             place(box, QString::fromLatin1(column.name) + number,
                   QRect(column.left, top, column.width, 255).translated(-origin), origin);
         }
@@ -222,17 +258,7 @@ void Form1::applyGeometry()
         const int top = px(p.parentTwips.y() + p.twips.top()) - px(p.parentTwips.y());
         p.widget->setGeometry(left, top, px(p.twips.width()), px(p.twips.height()));
     }
-    lblStatus->setGeometry(px(480), px(4680), px(7695), px(480));
     resize(px(ClientTwips.width()), px(ClientTwips.height()));
-}
-
-// Indexed by Option, in its order.
-std::array<QCheckBox *, WatchState::RowCount> Form1::*const Form1::OptionArrays[3] = {
-    &Form1::chkPopup, &Form1::chkPip, &Form1::ChkLjud};
-
-QCheckBox *Form1::optionBox(int row, Option option) const
-{
-    return (this->*OptionArrays[static_cast<int>(option)]).at(row);
 }
 
 QString Form1::intervalText() const
@@ -315,17 +341,17 @@ QString Form1::nick(int row) const
 
 bool Form1::isTicked(int row, Option option) const
 {
-    return optionBox(row, option)->isChecked();
+    return optionBoxes(*this, option).at(row)->isChecked();
 }
 
 void Form1::setTicked(int row, Option option, bool ticked)
 {
-    optionBox(row, option)->setChecked(ticked);
+    optionBoxes(*this, option).at(row)->setChecked(ticked);
 }
 
 void Form1::setOptionEnabled(int row, Option option, bool enabled)
 {
-    optionBox(row, option)->setEnabled(enabled);
+    optionBoxes(*this, option).at(row)->setEnabled(enabled);
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -362,7 +388,7 @@ void Form1::showOutcome(const PollOutcome &outcome, const QString &when)
     case PollOutcome::Kind::FetchFailed:
         // Never to be mistaken for an empty chat.
         lblStatus->setText(u"Senaste kontroll %1: kunde inte nå chattsidan – %2"_s.arg(
-            when, describeFailure(outcome.failure)));
+            when, failureText(outcome.failure)));
         return;
     case PollOutcome::Kind::Busy:
     case PollOutcome::Kind::Cancelled:

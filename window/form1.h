@@ -61,7 +61,19 @@ private:
     void place(QWidget *widget, const QString &name, QRect twips, QPoint parentTwips = {});
     void setTabOrderAsDesigned();
     void applyGeometry();
-    QCheckBox *optionBox(int row, Option option) const;
+    // The check boxes of one option, rows 0 to 7; for creation and lookup alike.
+    template <typename Self> static auto &optionBoxes(Self &self, Option option)
+    {
+        switch (option) {
+        case Option::Popup:
+            return self.chkPopup;
+        case Option::Pip:
+            return self.chkPip;
+        case Option::Ljud:
+            break;
+        }
+        return self.ChkLjud;
+    }
     void showOutcome(const PollOutcome &outcome, const QString &when);
     void showSelection();
 
@@ -85,7 +97,6 @@ private:
     std::array<QCheckBox *, RowCount> chkPopup{};
     std::array<QCheckBox *, RowCount> chkPip{};
     std::array<QCheckBox *, RowCount> ChkLjud{};
-    static std::array<QCheckBox *, RowCount> Form1::*const OptionArrays[3];
     QPushButton *CmdKnapp = nullptr;
     QComboBox *Combo1 = nullptr;
     QLabel *lblStatus = nullptr;
