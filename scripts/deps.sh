@@ -46,19 +46,28 @@ vindrik_install_packages()
     # Packages such as nginx start a system service when installed; the tests
     # start their own, and a busy port 80 must not fail the install. Debian's
     # policy-rc.d hook keeps services from starting during this install only.
-    local policy=/usr/sbin/policy-rc.d own_policy=false
-    if [[ ! -e $policy ]]; then
-        printf '#!/bin/sh\nexit 101\n' | "${as_root[@]}" tee "$policy" >/dev/null
-        "${as_root[@]}" chmod 755 "$policy"
-        own_policy=true
-    fi
-    local status=0
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y --no-install-recommends "${missing[@]}" || status=$?
-    if $own_policy; then
-        "${as_root[@]}" rm -f "$policy"
-    fi
-    return "$status"
+    # The subshell removes it again however the install ends, an interrupt
+    # included: left behind, it would stop every service on the machine from
+    # starting.
+    (
+        local policy=/usr/sbin/policy-rc.d own_policy=false
+        remove_policy()
+        {
+            if $own_policy; then
+                "${as_root[@]}" rm -f "$policy"
+            fi
+        }
+        trap remove_policy EXIT
+        trap 'exit 130' INT
+        trap 'exit 143' TERM
+        if [[ ! -e $policy ]]; then
+            own_policy=true
+            printf '#!/bin/sh\nexit 101\n' | "${as_root[@]}" tee "$policy" >/dev/null
+            "${as_root[@]}" chmod 755 "$policy"
+        fi
+        "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y --no-install-recommends "${missing[@]}"
+    )
 }
 
 # Configures the build folder of the first argument; further arguments go to

@@ -17,6 +17,39 @@ fail()
     exit 1
 }
 
+# Whatever this run started or installed, undone on every way out.
+package_installed=false
+scratch=
+xvfb_pid=
+program_pid=
+purge()
+{
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y "$package"
+}
+stop()
+{
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+cleanup()
+{
+    if [[ -n $program_pid ]]; then
+        stop "$program_pid"
+    fi
+    if [[ -n $xvfb_pid ]]; then
+        stop "$xvfb_pid"
+    fi
+    if $package_installed; then
+        purge || true
+    fi
+    if [[ -n $scratch ]]; then
+        rm -rf "$scratch"
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
 as_root=()
 if ((EUID != 0)); then
     command -v sudo >/dev/null || fail "installing the package needs root or sudo"
@@ -122,11 +155,7 @@ exec_line=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/applications/$
 packed=$SECONDS
 
 # --- Installed for real ---------------------------------------------------
-purge()
-{
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y "$package"
-}
-trap 'purge || true' EXIT
+package_installed=true
 # Recommends name a sound server; a desktop has one, a CI machine needs none.
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$deb"
 installed=$SECONDS
@@ -152,7 +181,6 @@ icon=/usr/share/icons/hicolor/scalable/apps/$package.svg
 grep -q '</svg>' "$icon" || fail "no SVG icon at $icon"
 
 scratch=$(mktemp -d)
-trap 'purge || true; rm -rf "$scratch"' EXIT
 mkdir -m 0700 "$scratch/runtime"
 
 # Started through the launcher, the program must keep running until stopped.
@@ -180,14 +208,15 @@ for _ in $(seq 50); do
     sleep 0.2
 done
 alive=yes
-kill "$program_pid" 2>/dev/null || alive=
-wait "$program_pid" 2>/dev/null || true
-kill "$xvfb_pid"
-wait "$xvfb_pid" 2>/dev/null || true
+kill -0 "$program_pid" 2>/dev/null || alive=
+stop "$program_pid"
+program_pid=
+stop "$xvfb_pid"
+xvfb_pid=
 [[ -n $alive ]] || fail "the program died on X11: $(cat "$scratch/program.log")"
 [[ -n $shown ]] || fail "no window '$title' appeared on X11: $(cat "$scratch/program.log")"
 
-trap 'rm -rf "$scratch"' EXIT
+package_installed=false
 purge
 [[ $(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null) != installed ]] ||
     fail "$package is still installed after the purge"
