@@ -8,7 +8,51 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <tuple>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// Ends the run with a message when what it guards takes longer than it may:
+// a hang would otherwise show only as CTest's time-out, a minute later.
+class Watchdog
+{
+public:
+    Watchdog(std::chrono::milliseconds limit, QByteArray what)
+        : m_thread([this, limit, what = std::move(what)] {
+              std::unique_lock lock(m_mutex);
+              if (!m_ended.wait_for(lock, limit, [this] { return m_done; }))
+                  qFatal("%s did not end within %lld ms", what.constData(),
+                         static_cast<long long>(limit.count()));
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_ended.notify_one();
+        m_thread.join();
+    }
+    Watchdog(const Watchdog &) = delete;
+    Watchdog &operator=(const Watchdog &) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    bool m_done = false;
+    std::thread m_thread; // last: it uses the others
+};
+
+} // namespace
 
 class TstDesktopPlatform : public QObject
 {
@@ -18,23 +62,27 @@ class TstDesktopPlatform : public QObject
 private Q_SLOTS:
     void messageIsPlainWithOneOkAndNoIcon()
     {
+        using Shown = std::tuple<QString, QString, Qt::TextFormat, qsizetype,
+                                 QMessageBox::StandardButtons, QMessageBox::Icon>;
         const QString text = u"<b>Åsa</b> &amp; Bo"_s;
-        QMessageBox *box = nullptr;
-        // Whatever box shows is read, then closed, so the test always ends.
+        std::optional<Shown> shown;
+        // Whatever box shows is read, then closed, so the test always ends;
+        // the checks come once showMessage() has returned.
         QTimer finder;
         connect(&finder, &QTimer::timeout, this, [&] {
-            if (!(box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())))
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
                 return;
             finder.stop();
-            QCOMPARE(std::tuple(box->windowTitle(), box->text(), box->textFormat(),
-                                box->buttons().size(), box->standardButtons(), box->icon()),
-                     std::tuple(u"Popup"_s, text, Qt::PlainText, 1, QMessageBox::Ok,
-                                QMessageBox::NoIcon));
+            shown = Shown(box->windowTitle(), box->text(), box->textFormat(), box->buttons().size(),
+                          box->standardButtons(), box->icon());
             box->done(0);
         });
         finder.start(20);
         DesktopPlatform().showMessage(text, u"Popup"_s);
-        QVERIFY2(box, "showMessage returned without a box being shown");
+        QVERIFY2(shown, "showMessage returned without a box being shown");
+        QCOMPARE(*shown,
+                 Shown(u"Popup"_s, text, Qt::PlainText, 1, QMessageBox::Ok, QMessageBox::NoIcon));
     }
     void soundFileReturnsAtOnceAndHangsNothing_data()
     {
@@ -53,6 +101,9 @@ private Q_SLOTS:
     void soundFileReturnsAtOnceAndHangsNothing()
     {
         QFETCH(QByteArray, bytes);
+        const Watchdog watchdog(std::chrono::seconds(10), "playing the sound file \"" +
+                                                              QByteArray(QTest::currentDataTag()) +
+                                                              '"');
         QFile file(files.filePath(QString::fromLatin1(QTest::currentDataTag()) + u".WAV"_s));
         QVERIFY(bytes.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(bytes) > 0));
         file.close();

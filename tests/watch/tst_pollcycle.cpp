@@ -105,19 +105,22 @@ void TstPollCycle::listsInPageOrderAndAlertsPerEntryThenRowPopupBeepSound()
     state.rows[3] = {.nick = u"Anna "_s, .ticked = {true, true, true}};
     state.rows[5] = {.nick = u"Anna"_s, .ticked = {false, false, true}};
     state.rows[6] = {.nick = u"Bo"_s, .ticked = {true, false, true}};
+    state.rows[7] = {.nick = u"Cia"_s, .ticked = {true, true, true}}; // Pip and Ljud by code
     auto nested = std::make_shared<QList<PollOutcome::Kind>>();
     platform.onFetch = [this, nested] { *nested << cycle->poll().kind; };
     platform.onMessage = [this, nested](const QString &, const QString &) {
         *nested << cycle->poll().kind;
     };
-    const QStringList names{u"Bo"_s, u"Anna"_s, u"anna"_s, u" Anna"_s, QString(), u"Bo"_s};
+    const QStringList names{u"Bo"_s,   u"Anna"_s, u"anna"_s, u" Anna"_s,
+                            QString(), u"Bo"_s,   u"Cia"_s};
     QCOMPARE(pollPage(names).kind, PollOutcome::Kind::Listed);
-    QCOMPARE(*nested, QList<PollOutcome::Kind>(4, PollOutcome::Kind::Busy));
+    QCOMPARE(*nested, QList<PollOutcome::Kind>(5, PollOutcome::Kind::Busy));
     QCOMPARE(state.online, names);
-    QCOMPARE(state.selectionHistory, (QList<qsizetype>{0, 1, 2, 3, 4, 5}));
+    QCOMPARE(state.selectionHistory, (QList<qsizetype>{0, 1, 2, 3, 4, 5, 6}));
     const QString sound = u"sound /opt/vindrik/Hej.WAV"_s;
-    QCOMPARE(platform.calls, (QStringList{Fetch, alert(u"Bo"_s), sound, alert(u"Anna"_s), u"beep"_s,
-                                          sound, u"beep"_s, alert(u"Bo"_s), sound}));
+    QCOMPARE(platform.calls,
+             (QStringList{Fetch, alert(u"Bo"_s), sound, alert(u"Anna"_s), u"beep"_s, sound,
+                          u"beep"_s, alert(u"Bo"_s), sound, alert(u"Cia"_s), u"beep"_s, sound}));
 }
 
 void TstPollCycle::cancelDuringPopupRaisesNoFurtherAlert()

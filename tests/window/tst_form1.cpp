@@ -7,14 +7,18 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
 
 using namespace Qt::StringLiterals;
+Q_DECLARE_METATYPE(FetchResult)
 
 class TstForm1 : public QObject
 {
@@ -22,12 +26,15 @@ class TstForm1 : public QObject
 private Q_SLOTS:
     void init();
     void freshWindowHasDesignStartValuesAndRowNames();
+    void everyCaptionFitsAndRowZeroLinesUpInThePlainFont();
     void tabOrderAltSAndClickedPipLjudRefusal();
+    void statusLineSaysWhatThePollFound_data();
+    void statusLineSaysWhatThePollFound();
     void listSelectionFollowsTheAlertsAndEndsOnTheLastEntry();
     void pageBufferAndNicksTakeMoreThanALineEditLimit();
 
 private:
-    // A missing control fails the test with a crash; the names are the design's.
+    // init() has checked that every control is there under its own name.
     template <typename T = QWidget> T *child(const QString &name) const
     {
         return m_form->findChild<T *>(name);
@@ -48,6 +55,13 @@ void TstForm1::init()
     m_form->show();
     QApplication::setActiveWindow(m_form.get());
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    QStringList names{u"Frame1"_s,   u"Frame2"_s, u"Frame3"_s,    u"List1"_s,  u"Text1"_s,
+                      u"CmdKnapp"_s, u"Combo1"_s, u"lblStatus"_s, u"Timer1"_s, u"Timer2"_s};
+    for (int row = 0; row < WatchState::RowCount; ++row)
+        for (const QString &name : {u"txtNick"_s, u"chkPopup"_s, u"chkPip"_s, u"ChkLjud"_s})
+            names << name + QString::number(row);
+    for (const QString &name : names)
+        QVERIFY2(m_form->findChild<QObject *>(name), qPrintable(u"no control "_s + name));
 }
 
 void TstForm1::freshWindowHasDesignStartValuesAndRowNames()
@@ -59,6 +73,10 @@ void TstForm1::freshWindowHasDesignStartValuesAndRowNames()
         choices << combo->itemText(i);
     QCOMPARE(choices, (QStringList{u"3"_s, u"-1"_s, u"3"_s, u"5"_s, u"7"_s, u"10"_s, u"15"_s,
                                    u"20"_s, u"30"_s, u"40"_s, u"50"_s, u"60"_s}));
+    // Typing "1" must not become "10" by completion.
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), u"1"_s);
+    QCOMPARE(combo->currentText(), u"1"_s);
     QCOMPARE(child<QPushButton>(u"CmdKnapp"_s)->text(), u"&Starta programmet"_s);
     QVERIFY(!timer1()->isEnabled() && timer1()->interval() == 10'000);
     QVERIFY(child<Timer>(u"Timer2"_s)->isEnabled() && child<Timer>(u"Timer2"_s)->interval() == 500);
@@ -71,6 +89,31 @@ void TstForm1::freshWindowHasDesignStartValuesAndRowNames()
             QCOMPARE(QAccessible::queryAccessibleInterface(child(names[i].arg(row)))
                          ->text(QAccessible::Name),
                      u"%1, rad %2"_s.arg(kinds[i]).arg(row + 1));
+}
+
+// Whatever the desktop's font, no control is smaller than its caption needs,
+// and row 0, inside "Personer", is one with rows 1 to 7 on the window.
+void TstForm1::everyCaptionFitsAndRowZeroLinesUpInThePlainFont()
+{
+    for (QWidget *control : m_form->findChildren<QWidget *>()) {
+        if (control->objectName().isEmpty() || control->isHidden())
+            continue;
+        const QSize needed = control->minimumSizeHint();
+        QVERIFY2(control->width() >= needed.width() && control->height() >= needed.height(),
+                 qPrintable(u"%1 is %2x%3, needs %4x%5"_s.arg(control->objectName())
+                                .arg(control->width())
+                                .arg(control->height())
+                                .arg(needed.width())
+                                .arg(needed.height())));
+    }
+    for (const QString &option : {u"chkPopup"_s, u"chkPip"_s, u"ChkLjud"_s}) {
+        QCheckBox *zero = box(option + u'0');
+        QCheckBox *one = box(option + u'1');
+        QCOMPARE(zero->mapTo(m_form.get(), QPoint()).x(), one->x());
+        QCOMPARE(zero->mapTo(m_form.get(), QPoint()).y(), child(u"txtNick0"_s)->y());
+        QCOMPARE(zero->font(), one->font());
+    }
+    QVERIFY(child(u"Frame2"_s)->font().bold() && !box(u"chkPip0"_s)->font().bold());
 }
 
 void TstForm1::tabOrderAltSAndClickedPipLjudRefusal()
@@ -115,6 +158,32 @@ void TstForm1::tabOrderAltSAndClickedPipLjudRefusal()
     QVERIFY(!box(u"chkPip4"_s)->isChecked());
 }
 
+void TstForm1::statusLineSaysWhatThePollFound_data()
+{
+    QTest::addColumn<FetchResult>("fetched");
+    QTest::addColumn<QString>("status"); // after "Senaste kontroll HH:MM:SS: "
+    const auto page = [](const QStringList &names) {
+        return FetchResult::page(QString::fromUtf8(ChatSite::userListPage(names)));
+    };
+    QTest::newRow("nobody") << page({}) << u"ingen online"_s;
+    QTest::newRow("one") << page({u"Åsa"_s}) << u"1 person online"_s;
+    QTest::newRow("three") << page({u"Åsa"_s, u"Bo"_s, u"Åsa"_s}) << u"3 personer online"_s;
+    // Never to be mistaken for an empty chat.
+    QTest::newRow("failure") << FetchResult::failure(FetchResult::Error::HttpStatus, 503)
+                             << u"kunde inte nå chattsidan – servern svarade med HTTP-status 503"_s;
+}
+
+void TstForm1::statusLineSaysWhatThePollFound()
+{
+    QFETCH(FetchResult, fetched);
+    QFETCH(QString, status);
+    m_platform->fetchAnswers << fetched;
+    Q_EMIT timer1()->ticked();
+    const QString shown = child<QLabel>(u"lblStatus"_s)->text();
+    static const QRegularExpression when(u"^Senaste kontroll \\d\\d:\\d\\d:\\d\\d: "_s);
+    QVERIFY2(when.match(shown).hasMatch() && shown.endsWith(u": "_s + status), qPrintable(shown));
+}
+
 void TstForm1::listSelectionFollowsTheAlertsAndEndsOnTheLastEntry()
 {
     m_platform->fetchAnswers << FetchResult::page(QString::fromUtf8(
@@ -138,7 +207,7 @@ void TstForm1::pageBufferAndNicksTakeMoreThanALineEditLimit()
 {
     QString text = u"rad 1\r\n\trad 2\u2029\u0000"_s;
     while (text.size() <= 40'000)
-        text += u"<a onclick=\"v='Åsa';\" >Åsa</a><br>\r\n"_s;
+        text += ChatSite::userLink(u"Åsa"_s);
     m_form->setPage(text);
     QVERIFY(m_form->page() == text);
     const QString nick(40'000, u'x');

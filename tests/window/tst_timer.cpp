@@ -42,11 +42,15 @@ private Q_SLOTS:
         timer.setInterval(30);
         timer.setEnabled(true);
         QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), 3, 10000);
-        // A busy machine makes ticks late, never early.
+        // A busy machine makes a tick late, never early. The first wait counts
+        // from the moment the interval was set; a repeating timer then keeps
+        // to its schedule, so after a late tick the next gap is short, but the
+        // second tick is never due before two whole intervals.
         const qint64 first = ticks[1] - ticks[0];
-        const qint64 second = ticks[2] - ticks[1];
-        QVERIFY2(first >= 395 && second >= 395,
-                 qPrintable(u"gaps %1, %2 ms"_s.arg(first).arg(second)));
+        const qint64 both = ticks[2] - ticks[0];
+        QVERIFY2(
+            first >= 395 && both >= 795,
+            qPrintable(u"ticks %1 and %2 ms after the interval was set"_s.arg(first).arg(both)));
     }
 };
 
