@@ -4,13 +4,16 @@
 
 #include <QPointer>
 
+#include <memory>
+
+class DesktopBell;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QSoundEffect;
 class QWidget;
 
-// The platform on a desktop: Qt Network for the page, QMessageBox, the
-// toolkit's beep and QSoundEffect.
+// The platform on a desktop: Qt Network for the page, QMessageBox, the X
+// bell or the desktop's bell sound, and QSoundEffect.
 class DesktopPlatform : public Platform
 {
 public:
@@ -41,6 +44,7 @@ private:
     QNetworkAccessManager *m_network = nullptr;
     QPointer<QNetworkReply> m_reply; // the fetch under way, if any
     bool m_cancelled = false;
-    QSoundEffect *m_sound = nullptr; // made on first use: most evenings never need it
+    QSoundEffect *m_sound = nullptr;     // made on first use: most evenings never need it
+    std::unique_ptr<DesktopBell> m_bell; // made on first use, where there is no X bell
     QPointer<QWidget> m_dialogParent;
 };

@@ -2,7 +2,9 @@
 # Sourced by the scripts here, from the repository root. Installs with
 # apt-get what a fresh Debian 12 machine lacks, and configures build/.
 
-VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev zlib1g-dev libbenchmark-dev)
+# libcanberra sounds the bell on Wayland; cmake finds it with pkg-config.
+VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev zlib1g-dev
+    libcanberra-dev libbenchmark-dev)
 # The window wants a font; Qt's X11 plugin comes with the Qt libraries.
 VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # The install test checks the menu entry with desktop-file-validate; the
