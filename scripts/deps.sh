@@ -10,8 +10,12 @@ VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # The install test checks the menu entry with desktop-file-validate; the
 # package check builds a .deb (dpkg-shlibdeps, file) and starts the installed
 # program on a virtual X display; one test serves the page with a real web
-# server, which it starts itself on a loopback port.
-VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool nginx)
+# server, which it starts itself on a loopback port; one plays the alerts on a
+# headless Weston into a private PulseAudio, natively on Qt's wayland platform,
+# with the freedesktop sound theme's bell played through libcanberra's
+# PulseAudio backend.
+VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool nginx
+    weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.
 VINDRIK_CHECK_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format-14 cppcheck)
