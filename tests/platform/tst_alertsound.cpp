@@ -24,7 +24,7 @@ namespace {
 
 constexpr int Rate = 48'000; // of the recording: mono, 16-bit
 // The null sink's silence is exactly 0, and the quietest sound here, the
-// theme's bell, peaks near 8,000: a sound that arrived is far above this.
+// theme's bell, peaks near 9,600: a sound that arrived is far above this.
 constexpr int Loud = 1'000;
 constexpr double OwnToneHz = 660; // the desktop bell's own tone
 const QString WaylandSocket = u"vindrik-wayland"_s;
