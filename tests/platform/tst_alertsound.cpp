@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -172,6 +173,7 @@ void TstAlertSound::alertIsHeardOnWayland()
     qint64 heardAt = -1;
     QByteArray parecLog;
     QProcess parec;
+    const auto stopRecording = qScopeGuard([&parec] { end(parec); });
     connect(&parec, &QProcess::readyReadStandardOutput, &parec, [&] {
         const QByteArray bytes = parec.read(parec.bytesAvailable() & ~1);
         for (qsizetype i = 0; i < bytes.size(); i += 2) {
@@ -196,6 +198,7 @@ void TstAlertSound::alertIsHeardOnWayland()
     QByteArray said;
     qint64 rangAt = -1;
     QProcess probe;
+    const auto stopProbe = qScopeGuard([&probe] { end(probe); });
     connect(&probe, &QProcess::readyReadStandardOutput, &probe, [&] {
         said += probe.readAllStandardOutput();
         if (rangAt < 0 && said.contains("rang\n"))
