@@ -32,13 +32,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# dpkg-shlibdeps finds the Qt and C++ libraries the program links. That covers
-# Qt's xcb platform plugin (in libqt6gui6) and the multimedia backends (in
-# libqt6multimedia6) on Debian 12. It cannot see that the window needs some
-# font to draw its text, nor that the sound is only heard through a PulseAudio
-# compatible sound server.
+# dpkg-shlibdeps finds the Qt, C++ and libcanberra libraries the program
+# links. That covers Qt's xcb platform plugin (in libqt6gui6) and the
+# multimedia backends (in libqt6multimedia6) on Debian 12. It cannot see that
+# the window needs some font to draw its text, that the sound is only heard
+# through a PulseAudio compatible sound server, nor that the bell on Wayland
+# wants libcanberra's PulseAudio backend and a sound theme with a bell in it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core | fonts-liberation2 | fonts-freefont-ttf")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "pipewire-pulse | pulseaudio, libcanberra-pulse, sound-theme-freedesktop")
 
 include(CPack)

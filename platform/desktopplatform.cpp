@@ -1,5 +1,6 @@
 #include "desktopplatform.h"
 
+#include "desktopbell.h"
 #include "pagedecoder.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -397,7 +399,15 @@ void DesktopPlatform::showMessage(const QString &text, const QString &title)
 
 void DesktopPlatform::beep()
 {
-    QApplication::beep();
+    // Only X11 has a bell of its own, sounding as the desktop's settings say.
+    // Qt's other platforms, Wayland among them, make no sound at all.
+    if (QGuiApplication::platformName() == u"xcb") {
+        QApplication::beep();
+        return;
+    }
+    if (!m_bell)
+        m_bell = std::make_unique<DesktopBell>();
+    m_bell->ring();
 }
 
 void DesktopPlatform::playSoundFile(const QString &path)

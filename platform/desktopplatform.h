@@ -6,12 +6,13 @@
 
 #include <memory>
 
+class DesktopBell;
 class QNetworkAccessManager;
 class QSoundEffect;
 class QWidget;
 
-// The platform on a desktop: Qt Network for the page, QMessageBox, the
-// toolkit's beep and QSoundEffect.
+// The platform on a desktop: Qt Network for the page, QMessageBox, the X
+// bell or the desktop's bell sound, and QSoundEffect.
 class DesktopPlatform : public Platform
 {
 public:
@@ -44,5 +45,6 @@ private:
     std::unique_ptr<QNetworkAccessManager> m_network;
     PageRequest *m_request = nullptr;      // the fetch under way, if any
     std::unique_ptr<QSoundEffect> m_sound; // made on first use: most evenings never need it
+    std::unique_ptr<DesktopBell> m_bell;   // made on first use, where there is no X bell
     QPointer<QWidget> m_dialogParent;
 };

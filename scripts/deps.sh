@@ -2,14 +2,20 @@
 # Sourced by the scripts here, from the repository root. Installs with
 # apt-get what a fresh Debian 12 machine lacks, and configures build/.
 
-VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev zlib1g-dev libbenchmark-dev)
+# libcanberra sounds the bell on Wayland; cmake finds it with pkg-config.
+VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev zlib1g-dev
+    libcanberra-dev libbenchmark-dev)
 # The window wants a font; Qt's X11 plugin comes with the Qt libraries.
 VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # The install test checks the menu entry with desktop-file-validate; the
 # package check builds a .deb (dpkg-shlibdeps, file) and starts the installed
 # program on a virtual X display; one test serves the page with a real web
-# server, which it starts itself on a loopback port.
-VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool nginx)
+# server, which it starts itself on a loopback port; one plays the alerts on a
+# headless Weston into a private PulseAudio, natively on Qt's wayland platform,
+# with the freedesktop sound theme's bell played through libcanberra's
+# PulseAudio backend.
+VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool nginx
+    weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.
 VINDRIK_CHECK_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format-14 cppcheck)

@@ -114,12 +114,15 @@ depends=$(field Depends)
 # The names alone, alternatives included, without version constraints.
 mapfile -t depended < <(tr ',|' '\n' <<<"$depends" | sed 's/(.*)//; s/[[:space:]]//g' | sed '/^$/d')
 for wanted in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 \
-    libqt6multimedia6 fonts-dejavu-core; do
+    libqt6multimedia6 libcanberra0 fonts-dejavu-core; do
     printf '%s\n' "${depended[@]}" | grep -qxF "$wanted" || fail "Depends lacks $wanted: $depends"
 done
 if printf '%s\n' "${depended[@]}" | grep -q -- '-dev$'; then
     fail "the package depends on development packages: $depends"
 fi
+# A sound server for "Ljud"; for "Pip" on Wayland also libcanberra's backend
+# for it and a sound theme with a bell.
+expect_field Recommends "pipewire-pulse | pulseaudio, libcanberra-pulse, sound-theme-freedesktop"
 
 # --- What the package holds: exactly the program's own files -------------
 expected_files=(
@@ -156,7 +159,8 @@ packed=$SECONDS
 
 # --- Installed for real ---------------------------------------------------
 package_installed=true
-# Recommends name a sound server; a desktop has one, a CI machine needs none.
+# Recommends name a sound server and what the bell plays through; a desktop
+# has them, a CI machine needs none.
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$deb"
 installed=$SECONDS
 

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLocalServer>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -118,6 +120,41 @@ private Q_SLOTS:
         // A file the sound loader got stuck on used to hang the clean-up of
         // the next sound played: this would never return.
         DesktopPlatform().playSoundFile(file.fileName());
+    }
+    void beepNeverWaitsForTheSoundServer_data()
+    {
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<int>("closesWithinMs");
+        // With nothing to wait for, the bell's thread must end, not be left behind.
+        QTest::newRow("no sound server") << false << 1000;
+        // libpulse would wait 30 s for this one.
+        QTest::newRow("a server that never answers") << true << 3000;
+    }
+    void beepNeverWaitsForTheSoundServer()
+    {
+        QFETCH(bool, listening);
+        QFETCH(int, closesWithinMs);
+        // Offscreen, like Wayland, has no bell of its own: the desktop bell sounds.
+        const QString socket = files.filePath(u"pulse"_s);
+        QLocalServer server;
+        QVERIFY(!listening || server.listen(socket));
+        const QByteArray before = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
+        const auto restore = qScopeGuard([before] {
+            before.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", before);
+        });
+        QElapsedTimer clock;
+        clock.start();
+        auto platform = std::make_unique<DesktopPlatform>();
+        for (int i = 0; i < 3; ++i)
+            platform->beep();
+        const qint64 rung = clock.elapsed();
+        QTest::qWait(200); // the bell's thread is now connecting, or stuck doing so
+        clock.restart();
+        platform.reset();
+        const qint64 closed = clock.elapsed();
+        QVERIFY2(rung < 100, qPrintable(u"three beeps took %1 ms"_s.arg(rung)));
+        QVERIFY2(closed < closesWithinMs, qPrintable(u"closing took %1 ms"_s.arg(closed)));
     }
     void programFolderIsExecutablesFolderNotWorkingFolder()
     {
