@@ -9,12 +9,11 @@ VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multim
 VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # The install test checks the menu entry with desktop-file-validate; the
 # package check builds a .deb (dpkg-shlibdeps, file) and starts the installed
-# program on a virtual X display; one test serves the page with a real web
-# server, which it starts itself on a loopback port; one plays the alerts on a
-# headless Weston into a private PulseAudio, natively on Qt's wayland platform,
-# with the freedesktop sound theme's bell played through libcanberra's
-# PulseAudio backend.
-VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool nginx
+# program on a virtual X display; one test plays the alerts on a headless
+# Weston into a private PulseAudio, natively on Qt's wayland platform, with the
+# freedesktop sound theme's bell played through libcanberra's PulseAudio
+# backend.
+VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool
     weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.
@@ -49,9 +48,10 @@ vindrik_install_packages()
     fi
     echo "Installing missing packages: ${missing[*]}"
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
-    # Packages such as nginx start a system service when installed; the tests
-    # start their own, and a busy port 80 must not fail the install. Debian's
-    # policy-rc.d hook keeps services from starting during this install only.
+    # A package may start a system service when installed; the tests start
+    # what they need themselves, and a busy port must not fail the install.
+    # Debian's policy-rc.d hook keeps services from starting during this
+    # install only.
     # The subshell removes it again however the install ends, an interrupt
     # included: left behind, it would stop every service on the machine from
     # starting.
