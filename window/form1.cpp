@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "cachedgroupbox.h"
 #include "rowrules.h"
 
 #include <QCheckBox>
@@ -90,9 +91,9 @@ Form1::~Form1() = default;
 void Form1::createControls()
 {
     // Created in stacking order: the frames first, so everything else lies over them.
-    Frame1 = new QGroupBox(u"Online"_s, this);
-    Frame2 = new QGroupBox(u"Personer"_s, this);
-    Frame3 = new QGroupBox(u"Sek"_s, this);
+    Frame1 = new CachedGroupBox(u"Online"_s, this);
+    Frame2 = new CachedGroupBox(u"Personer"_s, this);
+    Frame3 = new CachedGroupBox(u"Sek"_s, this);
     List1 = new QListWidget(this);
     Text1 = new QLineEdit(u"Text1"_s, this);
     CmdKnapp = new QPushButton(StartCaption.toString(), this);
