@@ -276,7 +276,7 @@ void Form1::clearOnline()
     m_selectionQueued = false; // a step still to be shown belongs to the old list
     // The list is empty from here on, but the names of the poll before stay on
     // screen until the new ones are read, or until the fetch turns out slow:
-    // most polls bring the same names, and a list emptied and refilled a few
+    // a poll often brings the same names, and a list emptied and refilled a few
     // milliseconds later would be painted twice, with its scroll bar laid out
     // twice, to show what it already showed.
     m_onlineStale = true;
