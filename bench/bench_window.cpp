@@ -1,7 +1,8 @@
 // The window beside a bare Qt window with the same widgets and nothing else:
 // start-up and peak memory (each measured in a child process of its own, so
 // the two never share a heap), one poll of a 5,000-name page beside a bare
-// fetch, and how long a queued event waits while a fetch hangs.
+// fetch, one poll of a 20-name page beside a bare window doing the same by
+// hand, and how long a queued event waits while a fetch hangs.
 #include "barefetch.h"
 #include "benchmain.h"
 #include "desktopplatform.h"
@@ -16,14 +17,18 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QProcess>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 
@@ -32,6 +37,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#include <pthread.h>
+#include <time.h> // NOLINT(modernize-deprecated-headers): clock_gettime is POSIX, not <ctime>
 
 using namespace Qt::StringLiterals;
 
@@ -287,6 +295,224 @@ void BM_WindowPollBesideBareFetch(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * PageNames);
 }
 
+// A loopback server on a thread of its own: the pairs below leave that
+// thread's CPU out, so neither side pays for serving the page.
+class ServerThread
+{
+public:
+    ServerThread()
+    {
+        m_context.moveToThread(&m_thread);
+        m_thread.start();
+        run([this] {
+            m_server = std::make_unique<PageServer>();
+            m_server->listen();
+            m_url = userListUrl(m_server->hostAndPort());
+            pthread_getcpuclockid(pthread_self(), &m_clock);
+        });
+    }
+    ~ServerThread()
+    {
+        run([this] { m_server.reset(); });
+        m_thread.quit();
+        m_thread.wait();
+    }
+    ServerThread(const ServerThread &) = delete;
+    ServerThread &operator=(const ServerThread &) = delete;
+
+    QUrl url() const { return m_url; }
+    void serve(const QByteArray &body)
+    {
+        run([this, &body] { m_server->serve(PageServer::ok(body)); });
+    }
+    qint64 cpuNs() const
+    {
+        timespec now{};
+        clock_gettime(m_clock, &now);
+        return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    }
+
+private:
+    template <typename Work> void run(Work work)
+    {
+        QMetaObject::invokeMethod(&m_context, std::move(work), Qt::BlockingQueuedConnection);
+    }
+
+    QThread m_thread;
+    QObject m_context;
+    std::unique_ptr<PageServer> m_server;
+    QUrl m_url;
+    clockid_t m_clock{};
+};
+
+// Stock Qt widgets of the same kinds, texts and fonts, standing where the
+// original's stand: what the window would be without any code of ours.
+void addTwinsOf(const QWidget &original, QWidget &twinParent)
+{
+    for (QObject *child : original.children()) {
+        const auto *widget = qobject_cast<const QWidget *>(child);
+        QWidget *twin = nullptr;
+        if (const auto *box = qobject_cast<const QGroupBox *>(widget)) {
+            twin = new QGroupBox(box->title(), &twinParent);
+            addTwinsOf(*box, *twin); // row 0's check boxes
+        } else if (const auto *check = qobject_cast<const QCheckBox *>(widget)) {
+            twin = new QCheckBox(check->text(), &twinParent);
+        } else if (const auto *button = qobject_cast<const QPushButton *>(widget)) {
+            twin = new QPushButton(button->text(), &twinParent);
+        } else if (qobject_cast<const QLineEdit *>(widget)) {
+            twin = new QLineEdit(&twinParent);
+        } else if (const auto *combo = qobject_cast<const QComboBox *>(widget)) {
+            auto *copy = new QComboBox(&twinParent);
+            copy->setEditable(true);
+            for (int i = 0; i < combo->count(); ++i)
+                copy->addItem(combo->itemText(i));
+            copy->setEditText(combo->currentText());
+            twin = copy;
+        } else if (qobject_cast<const QListWidget *>(widget)) {
+            twin = new QListWidget(&twinParent);
+        } else if (const auto *label = qobject_cast<const QLabel *>(widget)) {
+            auto *copy = new QLabel(&twinParent);
+            copy->setWordWrap(label->wordWrap());
+            twin = copy;
+        } else {
+            continue;
+        }
+        twin->setFont(widget->font());
+        twin->setGeometry(widget->geometry());
+        twin->setHidden(widget->isHidden());
+    }
+}
+
+// What pollfloor does on each tick, by hand: GET the page, read it as UTF-8,
+// take the names out, fill the list, select the last entry, set the label.
+void barePoll(QNetworkAccessManager &network, const QUrl &url, QListWidget &list, QLabel &label,
+              int poll)
+{
+    QNetworkReply *reply = network.get(QNetworkRequest(url));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+    const QString page = QString::fromUtf8(reply->readAll());
+    reply->deleteLater();
+    list.clear();
+    const QString start = u"';\" >"_s;
+    const QString end = u"</a>"_s;
+    for (qsizetype at = page.indexOf(start); at >= 0; at = page.indexOf(start, at)) {
+        const qsizetype from = at + start.size();
+        const qsizetype to = page.indexOf(end, from);
+        if (to < 0)
+            break;
+        list.addItem(page.mid(from, to - from));
+        at = to;
+    }
+    if (list.count() > 0)
+        list.setCurrentRow(list.count() - 1);
+    label.setText(u"poll %1: %2 online"_s.arg(poll).arg(list.count()));
+}
+
+// Lets the event loop run for a moment, so the repaint a poll asks for, and
+// the answers to it, are done before the next side starts.
+void settle()
+{
+    QEventLoop loop;
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
+    loop.exec();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+constexpr qsizetype RealisticNames = 20;
+
+struct FloorFixture {
+    ServerThread server;
+    QByteArray pages[2];
+    DesktopPlatform platform;
+    std::unique_ptr<Form1> form;
+    QWidget bare;
+    QNetworkAccessManager network;
+
+    FloorFixture()
+    {
+        // The second page has one name swapped, for the case where names change.
+        QStringList names = BenchPage::names(RealisticNames + 1);
+        const QString newcomer = names.takeLast();
+        pages[0] = BenchPage::page(names).toUtf8();
+        names[RealisticNames / 2] = newcomer;
+        pages[1] = BenchPage::page(names).toUtf8();
+        server.serve(pages[0]);
+
+        form = std::make_unique<Form1>(platform, server.url());
+        platform.setDialogParent(form.get());
+        form->show();
+        waitUntilExposed(*form);
+        bare.setWindowTitle(form->windowTitle());
+        bare.resize(form->size());
+        addTwinsOf(*form, bare);
+        bare.move(form->frameGeometry().right() + 1, form->y());
+        bare.show();
+        waitUntilExposed(bare);
+    }
+};
+
+// One poll of a page of 20 names: Form1 with DesktopPlatform, shown, as its
+// Timer1 ticks, beside a bare twin window doing pollfloor's work by hand.
+// Each side's figure is the CPU time of all the process's threads but the
+// server's, from the start of the poll until the repaint it caused is done.
+// Both sides poll in every iteration, in turn. With names_change=1 the page
+// changes between polls (one name swapped), so the list must be repainted.
+void BM_WindowPollBesideBarePoll(benchmark::State &state)
+{
+    static FloorFixture fixture;
+    FloorFixture &f = fixture;
+    const bool namesChange = state.range(0) != 0;
+    Timer *timer = timer1(*f.form);
+    QListWidget *list = list1(*f.form);
+    auto *bareList = f.bare.findChild<QListWidget *>();
+    auto *bareLabel = f.bare.findChild<QLabel *>();
+    if (!timer || !list || !bareList || !bareLabel) {
+        state.SkipWithError("a window lacks Timer1, its list or its label");
+        return;
+    }
+    const auto cpuNs = [&f] { return processCpuNs() - f.server.cpuNs(); };
+    std::vector<double> formUs, bareUs;
+    int polls = 0;
+    bool formFirst = false;
+    for (auto _ : state) {
+        ++polls;
+        if (namesChange)
+            f.server.serve(f.pages[polls % 2]);
+        formFirst = !formFirst;
+        qint64 form = 0;
+        const auto timedFormPoll = [&] {
+            const qint64 cpu = cpuNs();
+            Q_EMIT timer->ticked();
+            settle();
+            form = cpuNs() - cpu;
+        };
+        if (formFirst)
+            timedFormPoll();
+        const qint64 bareCpu = cpuNs();
+        barePoll(f.network, f.server.url(), *bareList, *bareLabel, polls);
+        settle();
+        const qint64 bare = cpuNs() - bareCpu;
+        if (!formFirst)
+            timedFormPoll();
+        if (list->count() != RealisticNames || list->currentRow() != RealisticNames - 1 ||
+            bareList->count() != RealisticNames || bareList->currentRow() != RealisticNames - 1 ||
+            list->currentItem()->text() != bareList->currentItem()->text()) {
+            state.SkipWithError("the two windows do not list the same names");
+            return;
+        }
+        state.SetIterationTime(form / 1e9);
+        formUs.push_back(form / 1e3);
+        bareUs.push_back(bare / 1e3);
+    }
+    state.counters["form_cpu_us"] = median(formUs);
+    state.counters["bare_cpu_us"] = median(bareUs);
+    state.counters["ratio"] = median(formUs) / median(bareUs);
+    state.counters["within_budget"] = median(formUs) <= 1.5 * median(bareUs) ? 1 : 0;
+}
+
 struct StallFixture {
     PageServer server;
     std::unique_ptr<DesktopPlatform> platform;
@@ -375,6 +601,13 @@ BENCHMARK(BM_StartupBesideBareWindow)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(20);
 BENCHMARK(BM_WindowPollBesideBareFetch)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WindowPollBesideBarePoll)
+    ->ArgName("names_change")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(150);
 BENCHMARK(BM_QueuedEventDuringStalledFetch)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)

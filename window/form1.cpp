@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "cachedgroupbox.h"
 #include "rowrules.h"
 
 #include <QCheckBox>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTime>
 
 #include <algorithm>
@@ -34,6 +36,9 @@ constexpr QSize ClientTwips(8655, 5280);
 constexpr QPoint Frame2Twips(2520, 120);
 constexpr int FirstRowTop = 360;
 constexpr int RowPitch = 480;
+
+// A fetch that takes longer than this shows the online list empty meanwhile.
+constexpr int SlowFetchMs = 100;
 
 struct OptionColumn {
     Option option;
@@ -83,6 +88,17 @@ QString failureText(const FetchResult &failure)
     return u"nätverksfel (%1)"_s.arg(failure.detail);
 }
 
+bool holdsExactly(const QListWidget &list, const QStringList &names)
+{
+    if (list.count() != names.size())
+        return false;
+    for (int row = 0; row < list.count(); ++row) {
+        if (list.item(row)->text() != names[row])
+            return false;
+    }
+    return true;
+}
+
 QString countText(qsizetype names)
 {
     if (names == 0)
@@ -110,6 +126,10 @@ Form1::Form1(Platform &platform, const QUrl &pageUrl, QWidget *parent)
     Timer2.setInterval(500);
     Timer2.setEnabled(true);
 
+    m_slowFetch.setSingleShot(true);
+    m_slowFetch.setInterval(SlowFetchMs);
+    connect(&m_slowFetch, &QTimer::timeout, this, &Form1::showOnlineCleared);
+
     connect(&Timer1, &Timer::ticked, this, &Form1::timer1Tick);
     connect(&Timer2, &Timer::ticked, this, &Form1::timer2Tick);
     connect(CmdKnapp, &QPushButton::clicked, this, &Form1::cmdKnappClick);
@@ -125,9 +145,9 @@ Form1::~Form1() = default;
 void Form1::createControls()
 {
     // Created in stacking order: the frames first, so everything else lies over them.
-    Frame1 = new QGroupBox(u"Online"_s, this);
-    Frame2 = new QGroupBox(u"Personer"_s, this);
-    Frame3 = new QGroupBox(u"Sek"_s, this);
+    Frame1 = new CachedGroupBox(u"Online"_s, this);
+    Frame2 = new CachedGroupBox(u"Personer"_s, this);
+    Frame3 = new CachedGroupBox(u"Sek"_s, this);
     List1 = new QListWidget(this);
     Text1 = new QLineEdit(u"Text1"_s, this);
     CmdKnapp = new QPushButton(StartCaption.toString(), this);
@@ -280,22 +300,50 @@ void Form1::setPage(const QString &text)
 void Form1::clearOnline()
 {
     m_selectionQueued = false; // a step still to be shown belongs to the old list
+    // The list is empty from here on, but the names of the poll before stay on
+    // screen until the new ones are read, or until the fetch turns out slow:
+    // a poll often brings the same names, and a list emptied and refilled a few
+    // milliseconds later would be painted twice, with its scroll bar laid out
+    // twice, to show what it already showed.
+    m_onlineStale = true;
+    m_onlineKept = false;
+    m_slowFetch.start();
+}
+
+void Form1::showOnlineCleared()
+{
+    if (!m_onlineStale)
+        return;
+    m_onlineStale = false;
+    m_slowFetch.stop();
     List1->clear();
 }
 
 void Form1::appendOnline(const QStringList &names)
 {
+    if (!m_onlineStale) {
+        List1->addItems(names);
+        return;
+    }
+    m_onlineStale = false;
+    m_slowFetch.stop();
+    if (holdsExactly(*List1, names)) {
+        m_onlineKept = true;
+        selectOnline(-1); // as after a refill; the walk selects next
+        return;
+    }
+    List1->clear();
     List1->addItems(names);
 }
 
 qsizetype Form1::onlineCount() const
 {
-    return List1->count();
+    return m_onlineStale ? 0 : List1->count();
 }
 
 QString Form1::onlineText(qsizetype index) const
 {
-    const QListWidgetItem *item = List1->item(static_cast<int>(index));
+    const QListWidgetItem *item = m_onlineStale ? nullptr : List1->item(static_cast<int>(index));
     return item ? item->text() : QString();
 }
 
@@ -323,13 +371,35 @@ void Form1::showSelection()
         List1->clearSelection();
         return;
     }
-    List1->setCurrentRow(static_cast<int>(m_pendingSelection));
+    const int row = static_cast<int>(m_pendingSelection);
+    if (m_onlineKept) {
+        m_onlineKept = false;
+        // A list filled afresh starts at the top, and its first selection
+        // scrolls only as far as it must. Scrolling by items, that takes the
+        // last entry to the bottom, where a kept list usually rests already.
+        QScrollBar *down = List1->verticalScrollBar();
+        QScrollBar *across = List1->horizontalScrollBar();
+        const bool resting = row == List1->count() - 1 &&
+                             List1->verticalScrollMode() == QAbstractItemView::ScrollPerItem &&
+                             down->value() == down->maximum() &&
+                             across->value() == across->minimum();
+        if (!resting) {
+            down->setValue(down->minimum());
+            across->setValue(across->minimum());
+            List1->setCurrentRow(row);
+            List1->scrollToItem(List1->item(row));
+            return;
+        }
+    }
+    List1->setCurrentRow(row);
 }
 
 qsizetype Form1::selectedOnline() const
 {
     if (m_selectionQueued)
         return m_pendingSelection;
+    if (m_onlineStale)
+        return -1;
     const QListWidgetItem *item = List1->currentItem();
     return item && item->isSelected() ? List1->currentRow() : -1;
 }
@@ -376,7 +446,13 @@ void Form1::load()
 void Form1::timer1Tick()
 {
     const QString when = QTime::currentTime().toString(u"HH:mm:ss"_s);
-    showOutcome(m_poll.poll(), when);
+    const PollOutcome outcome = m_poll.poll();
+    if (outcome.kind != PollOutcome::Kind::Busy) {
+        showOnlineCleared(); // the poll listed nothing
+        // Now rather than queued, so the list and the status line are painted together.
+        showSelection();
+    }
+    showOutcome(outcome, when);
 }
 
 void Form1::showOutcome(const PollOutcome &outcome, const QString &when)

@@ -6,6 +6,7 @@
 
 #include <QRect>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -76,6 +77,7 @@ private:
     }
     void showOutcome(const PollOutcome &outcome, const QString &when);
     void showSelection();
+    void showOnlineCleared();
 
     // Event handlers, one per handled control event.
     void load();
@@ -109,4 +111,10 @@ private:
     std::vector<Placement> m_placements;
     qsizetype m_pendingSelection = -1;
     bool m_selectionQueued = false;
+    // Cleared for the poll, still showing the names before it (see clearOnline).
+    bool m_onlineStale = false;
+    QTimer m_slowFetch;
+    // Kept from the poll before rather than filled afresh, and not yet scrolled
+    // as a fresh list would be.
+    bool m_onlineKept = false;
 };

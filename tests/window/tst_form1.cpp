@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTest>
 
 #include <memory>
@@ -31,6 +32,9 @@ private Q_SLOTS:
     void statusLineSaysWhatThePollFound_data();
     void statusLineSaysWhatThePollFound();
     void listSelectionFollowsTheAlertsAndEndsOnTheLastEntry();
+    void listKeptFromThePollBeforeEndsAsAFreshOne_data();
+    void listKeptFromThePollBeforeEndsAsAFreshOne();
+    void slowFetchShowsTheListEmptyMeanwhile();
     void pageBufferAndNicksTakeMoreThanALineEditLimit();
 
 private:
@@ -198,6 +202,121 @@ void TstForm1::listSelectionFollowsTheAlertsAndEndsOnTheLastEntry()
     QCOMPARE(list->count(), 5);
     QCoreApplication::processEvents(); // the list shows the walk's last step once the loop runs
     QCOMPARE(list->currentRow(), 4);
+}
+
+namespace {
+
+FetchResult pageOf(const QStringList &names)
+{
+    return FetchResult::page(QString::fromUtf8(ChatSite::userListPage(names)));
+}
+
+// The list as the user sees it: entries, selection, scroll position.
+QString shown(const QListWidget *list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts << list->item(row)->text();
+    return u"%1 | row %2 | at %3,%4"_s.arg(texts.join(u','))
+        .arg(list->currentRow())
+        .arg(list->verticalScrollBar()->value())
+        .arg(list->horizontalScrollBar()->value());
+}
+
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
+
+void TstForm1::listKeptFromThePollBeforeEndsAsAFreshOne_data()
+{
+    QTest::addColumn<bool>("scrollToTop"); // the user scrolls between the polls
+    QTest::addColumn<int>("alertOn");      // entry announced in a box, or -1
+    QTest::addColumn<bool>("renameOne");   // the second page has another name in one place
+    QTest::addColumn<bool>("repainted");
+    QTest::newRow("same names: nothing to paint") << false << -1 << false << false;
+    QTest::newRow("same names, scrolled away") << true << -1 << false << true;
+    QTest::newRow("same names, alert near the top") << false << 2 << false << true;
+    QTest::newRow("one name replaced") << false << -1 << true << true;
+}
+
+// A poll that brings the names already listed keeps them rather than filling
+// the list again; what the user sees, during an alert and after, must be what
+// a freshly filled list shows.
+void TstForm1::listKeptFromThePollBeforeEndsAsAFreshOne()
+{
+    QFETCH(bool, scrollToTop);
+    QFETCH(int, alertOn);
+    QFETCH(bool, renameOne);
+    QFETCH(bool, repainted);
+    QStringList names; // more than the list can show at once
+    for (int i = 0; i < 60; ++i)
+        names << u"Namn%1"_s.arg(i);
+    QStringList second = names;
+    if (renameOne)
+        second[30] = u"Ny"_s;
+
+    // Each window records what its list shows during each alert and after the poll.
+    const auto pollAndRecord = [&](Form1 &form, FakePlatform &platform, QStringList &seen) {
+        auto *list = form.findChild<QListWidget *>(u"List1"_s);
+        form.findChild<QLineEdit *>(u"txtNick0"_s)
+            ->setText(alertOn < 0 ? QString() : names[alertOn]);
+        form.findChild<QCheckBox *>(u"chkPopup0"_s)->setChecked(true);
+        auto alerts = std::make_shared<QStringList>();
+        platform.onMessage = [list, alerts](const QString &, const QString &) {
+            QCoreApplication::processEvents();
+            *alerts << shown(list);
+        };
+        platform.fetchAnswers << pageOf(second);
+        Q_EMIT form.findChild<Timer *>(u"Timer1"_s)->ticked();
+        QCoreApplication::processEvents();
+        seen = *alerts << shown(list);
+    };
+
+    FakePlatform freshPlatform;
+    Form1 fresh(freshPlatform, QUrl(u"http://chat.example/login/chat/users.asp"_s));
+    fresh.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&fresh));
+    QStringList expected;
+    pollAndRecord(fresh, freshPlatform, expected);
+    fresh.close();
+
+    auto *list = child<QListWidget>(u"List1"_s);
+    m_platform->fetchAnswers << pageOf(names);
+    Q_EMIT timer1()->ticked();
+    if (scrollToTop)
+        list->verticalScrollBar()->setValue(0);
+    QCoreApplication::processEvents();
+    PaintCounter counter;
+    list->viewport()->installEventFilter(&counter);
+    QStringList seen;
+    pollAndRecord(*m_form, *m_platform, seen);
+    QCOMPARE(seen, expected);
+    QCOMPARE(counter.paints > 0, repainted);
+}
+
+void TstForm1::slowFetchShowsTheListEmptyMeanwhile()
+{
+    auto *list = child<QListWidget>(u"List1"_s);
+    m_platform->fetchAnswers << pageOf({u"Bo"_s, u"Åsa"_s}) << pageOf({u"Bo"_s, u"Åsa"_s});
+    Q_EMIT timer1()->ticked();
+    QCOMPARE(list->count(), 2);
+    auto whileWaiting = std::make_shared<QList<qsizetype>>();
+    Form1 *form = m_form.get();
+    m_platform->onFetch = [form, list, whileWaiting] {
+        *whileWaiting << form->onlineCount(); // the engine's view: empty at once
+        QTest::qWait(300);
+        *whileWaiting << list->count(); // and on screen once the fetch is slow
+    };
+    Q_EMIT timer1()->ticked();
+    QCOMPARE(*whileWaiting, (QList<qsizetype>{0, 0}));
+    QCOMPARE(list->count(), 2);
 }
 
 void TstForm1::pageBufferAndNicksTakeMoreThanALineEditLimit()
