@@ -93,21 +93,6 @@ inline bool isValidUtf8(QByteArrayView bytes)
     return true;
 }
 
-inline bool startsWithBom(QByteArrayView body)
-{
-    return body.startsWith("\xef\xbb\xbf") || body.startsWith("\xff\xfe") ||
-           body.startsWith("\xfe\xff");
-}
-
-// UTF-8 and windows-1252 (and the labels read as it) give at most one UTF-16
-// unit a byte; no label, or one no decoder knows, means one of those two.
-inline bool isOneUnitPerByte(const QByteArray &label)
-{
-    return label.isEmpty() || !QStringDecoder(label.constData()).isValid() || label == "utf-8" ||
-           label == "utf8" || label == "windows-1252" || label == "iso-8859-1" ||
-           label == "latin1" || label == "us-ascii";
-}
-
 // Printable ASCII and the whitespace controls, but not '\' and '~': Japanese
 // and Chinese legacy encodings may give those two other meanings.
 inline bool isPlainAscii(QByteArrayView bytes)
@@ -128,17 +113,10 @@ inline QStringList checkPagePath(QByteArrayView data)
     const QByteArray meta = PageDecoder::charsetFromHtmlMeta(input.body);
     QStringList failures;
 
-    // Any other encoding gives at most one code point, two units, a byte. A
-    // header label no decoder knows leaves the choice to the <meta> tag.
-    const bool headerKnown = !header.isEmpty() && QStringDecoder(header.constData()).isValid();
-    const bool oneUnit = startsWithBom(input.body) || isOneUnitPerByte(headerKnown ? header : meta);
-    const qsizetype bound = (oneUnit ? 1 : 2) * input.body.size();
-    if (text.size() > bound)
-        failures << u"%1 characters from %2 bytes"_s.arg(text.size()).arg(input.body.size());
-
-    // Valid UTF-8 that nothing labels otherwise is read without loss.
+    // Valid UTF-8 that nothing labels otherwise is read without loss (but
+    // for a byte order mark, which is dropped).
     const QByteArray label = header.isEmpty() ? meta : header;
-    if (!startsWithBom(input.body) && (label.isEmpty() || label == "utf-8") &&
+    if (!input.body.startsWith("\xef\xbb\xbf") && (label.isEmpty() || label == "utf-8") &&
         isValidUtf8(input.body) && text.toUtf8() != input.body)
         failures << u"valid UTF-8 came back as "_s + excerpt(text);
 

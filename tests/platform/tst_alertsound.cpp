@@ -4,7 +4,6 @@
 // weston, pulseaudio, parec and Qt's wayland plugin, and fails without them.
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QProcess>
@@ -166,11 +165,8 @@ void TstAlertSound::alertIsHeardOnWayland()
     env.insert(u"XDG_DATA_DIRS"_s, withTheme ? u"/usr/local/share:/usr/share"_s : noData.path());
     env.insert(u"PULSE_SERVER"_s, u"unix:"_s + m_pulseSocket);
 
-    QElapsedTimer clock;
-    clock.start();
     QList<qint16> samples;
     int peak = 0;
-    qint64 heardAt = -1;
     QByteArray parecLog;
     QProcess parec;
     const auto stopRecording = qScopeGuard([&parec] { end(parec); });
@@ -179,8 +175,6 @@ void TstAlertSound::alertIsHeardOnWayland()
         for (qsizetype i = 0; i < bytes.size(); i += 2) {
             samples << qFromLittleEndian<qint16>(bytes.constData() + i);
             peak = std::max(peak, std::abs(int(samples.last())));
-            if (heardAt < 0 && peak >= Loud)
-                heardAt = clock.elapsed();
         }
     });
     connect(&parec, &QProcess::readyReadStandardError, &parec,
@@ -195,37 +189,26 @@ void TstAlertSound::alertIsHeardOnWayland()
 
     env.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
     env.insert(u"WAYLAND_DISPLAY"_s, WaylandSocket);
-    QByteArray said;
-    qint64 rangAt = -1;
     QProcess probe;
     const auto stopProbe = qScopeGuard([&probe] { end(probe); });
-    connect(&probe, &QProcess::readyReadStandardOutput, &probe, [&] {
-        said += probe.readAllStandardOutput();
-        if (rangAt < 0 && said.contains("rang\n"))
-            rangAt = clock.elapsed();
-    });
     startOwn(probe, QDir(QCoreApplication::applicationDirPath()).filePath(u"alertprobe"_s), args,
              env);
     QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 30'000);
     const QByteArray probeErrors = probe.readAllStandardError();
     QVERIFY2(probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0,
              ("alertprobe failed: " + probeErrors).constData());
+    const QByteArray said = probe.readAllStandardOutput();
     QVERIFY2(said.startsWith("wayland\n"),
              ("alertprobe did not run on Wayland: " + said).constData());
     QTest::qWait(200); // the last of the recording
     end(parec);
 
     const double hz = loudHz(samples);
-    const qint64 delay = heardAt < 0 ? -1 : heardAt - rangAt;
-    qInfo("peak %d, %.0f Hz, heard %lld ms after the call, %.2f s recorded", peak, hz, delay,
-          samples.size() / double(Rate));
+    qInfo("peak %d, %.0f Hz, %.2f s recorded", peak, hz, samples.size() / double(Rate));
     QVERIFY2(peak >= Loud,
              qPrintable(
                  u"nothing reached the sound server (peak %1); alertprobe said: %2"_s.arg(peak).arg(
                      QString::fromLocal8Bit(probeErrors))));
-    // The null sink may hold a new stream back for up to 2 s before its
-    // monitor hears it (about 1.9 s here, with paplay too); more is ours.
-    QVERIFY2(delay < 3000, qPrintable(u"heard %1 ms late"_s.arg(delay)));
     QVERIFY2((std::abs(hz - OwnToneHz) < OwnToneHz / 10) == ownTone,
              qPrintable(u"heard %1 Hz, our own tone is %2 Hz"_s.arg(hz).arg(OwnToneHz)));
 }

@@ -21,6 +21,15 @@
 using namespace Qt::StringLiterals;
 Q_DECLARE_METATYPE(FetchResult)
 
+namespace {
+
+FetchResult pageOf(const QStringList &names)
+{
+    return FetchResult::page(QString::fromUtf8(ChatSite::userListPage(names)));
+}
+
+} // namespace
+
 class TstForm1 : public QObject
 {
     Q_OBJECT
@@ -163,12 +172,9 @@ void TstForm1::statusLineSaysWhatThePollFound_data()
 {
     QTest::addColumn<FetchResult>("fetched");
     QTest::addColumn<QString>("status"); // after "Senaste kontroll HH:MM:SS: "
-    const auto page = [](const QStringList &names) {
-        return FetchResult::page(QString::fromUtf8(ChatSite::userListPage(names)));
-    };
-    QTest::newRow("nobody") << page({}) << u"ingen online"_s;
-    QTest::newRow("one") << page({u"Åsa"_s}) << u"1 person online"_s;
-    QTest::newRow("three") << page({u"Åsa"_s, u"Bo"_s, u"Åsa"_s}) << u"3 personer online"_s;
+    QTest::newRow("nobody") << pageOf({}) << u"ingen online"_s;
+    QTest::newRow("one") << pageOf({u"Åsa"_s}) << u"1 person online"_s;
+    QTest::newRow("three") << pageOf({u"Åsa"_s, u"Bo"_s, u"Åsa"_s}) << u"3 personer online"_s;
     // Never to be mistaken for an empty chat.
     QTest::newRow("failure") << FetchResult::failure(FetchResult::Error::HttpStatus, 503)
                              << u"kunde inte nå chattsidan – servern svarade med HTTP-status 503"_s;
@@ -187,8 +193,7 @@ void TstForm1::statusLineSaysWhatThePollFound()
 
 void TstForm1::listSelectionFollowsTheAlertsAndEndsOnTheLastEntry()
 {
-    m_platform->fetchAnswers << FetchResult::page(QString::fromUtf8(
-        ChatSite::userListPage({u"Bo"_s, u"Anna"_s, u"Cia"_s, u"Anna"_s, u"anna"_s})));
+    m_platform->fetchAnswers << pageOf({u"Bo"_s, u"Anna"_s, u"Cia"_s, u"Anna"_s, u"anna"_s});
     child<QLineEdit>(u"txtNick2"_s)->setText(u"Anna"_s);
     box(u"chkPopup2"_s)->setChecked(true);
     auto *list = child<QListWidget>(u"List1"_s);
@@ -205,11 +210,6 @@ void TstForm1::listSelectionFollowsTheAlertsAndEndsOnTheLastEntry()
 }
 
 namespace {
-
-FetchResult pageOf(const QStringList &names)
-{
-    return FetchResult::page(QString::fromUtf8(ChatSite::userListPage(names)));
-}
 
 // The list as the user sees it: entries, selection, scroll position.
 QString shown(const QListWidget *list)
@@ -260,7 +260,7 @@ void TstForm1::listKeptFromThePollBeforeEndsAsAFreshOne()
         names << u"Namn%1"_s.arg(i);
     QStringList second = names;
     if (renameOne)
-        second[30] = u"Ny"_s;
+        second[30] = u"Namn99"_s; // as long as the name it replaces
 
     // Each window records what its list shows during each alert and after the poll.
     const auto pollAndRecord = [&](Form1 &form, FakePlatform &platform, QStringList &seen) {
