@@ -332,7 +332,8 @@ DesktopPlatform::DesktopPlatform(Limits limits)
 
 DesktopPlatform::~DesktopPlatform()
 {
-    cancelFetch();
+    if (m_request)
+        m_request->cancel();
 }
 
 void DesktopPlatform::setDialogParent(QWidget *parent)
@@ -391,8 +392,8 @@ void DesktopPlatform::showMessage(const QString &text, const QString &title)
         // In the buttons' row, so the box grows no taller.
         int row = 0, column = 0, rows = 0, columns = 0;
         grid->getItemPosition(buttonsAt, &row, &column, &rows, &columns);
-        grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Fixed, QSizePolicy::Fixed), row, 0,
-                      1, grid->columnCount());
+        grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Fixed, QSizePolicy::Fixed), row, 0, 1,
+                      grid->columnCount());
     }
     box.exec();
 }
