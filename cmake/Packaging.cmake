@@ -37,10 +37,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # multimedia backends (in libqt6multimedia6) on Debian 12. It cannot see that
 # the window needs some font to draw its text, that the sound is only heard
 # through a PulseAudio compatible sound server, nor that the bell on Wayland
-# wants libcanberra's PulseAudio backend and a sound theme with a bell in it.
+# wants libcanberra's PulseAudio backend and a sound theme with a bell in it,
+# and Qt's wayland plugin to run there natively at all (under XWayland the X
+# bell may go unheard).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core | fonts-liberation2 | fonts-freefont-ttf")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "pipewire-pulse | pulseaudio, libcanberra-pulse, sound-theme-freedesktop")
+    "pipewire-pulse | pulseaudio, libcanberra-pulse, sound-theme-freedesktop, qt6-wayland")
 
 include(CPack)

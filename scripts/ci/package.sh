@@ -122,7 +122,8 @@ if printf '%s\n' "${depended[@]}" | grep -q -- '-dev$'; then
 fi
 # A sound server for "Ljud"; for "Pip" on Wayland also libcanberra's backend
 # for it and a sound theme with a bell.
-expect_field Recommends "pipewire-pulse | pulseaudio, libcanberra-pulse, sound-theme-freedesktop"
+expect_field Recommends \
+    "pipewire-pulse | pulseaudio, libcanberra-pulse, sound-theme-freedesktop, qt6-wayland"
 
 # --- What the package holds: exactly the program's own files -------------
 expected_files=(
