@@ -1,3 +1,4 @@
+#include "caretrest.h"
 #include "desktopplatform.h"
 #include "form1.h"
 #include "pollcycle.h"
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("vindrik-chatt"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vindrik-chatt")));
 
+    CaretRest caretRest;
     DesktopPlatform platform;
     Form1 form(platform, userListUrl(QStringLiteral(VINDRIK_CHAT_HOST)));
     platform.setDialogParent(&form);

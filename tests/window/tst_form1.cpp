@@ -1,3 +1,4 @@
+#include "caretrest.h"
 #include "chatsite.h"
 #include "fakeplatform.h"
 #include "form1.h"
@@ -19,6 +20,7 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 Q_DECLARE_METATYPE(FetchResult)
 
 namespace {
@@ -27,6 +29,15 @@ FetchResult pageOf(const QStringList &names)
 {
     return FetchResult::page(QString::fromUtf8(ChatSite::userListPage(names)));
 }
+
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
 
 } // namespace
 
@@ -45,6 +56,7 @@ private Q_SLOTS:
     void listKeptFromThePollBeforeEndsAsAFreshOne();
     void slowFetchShowsTheListEmptyMeanwhile();
     void pageBufferAndNicksTakeMoreThanALineEditLimit();
+    void textCursorRestsUntilInput();
 
 private:
     // init() has checked that every control is there under its own name.
@@ -223,15 +235,6 @@ QString shown(const QListWidget *list)
         .arg(list->horizontalScrollBar()->value());
 }
 
-struct PaintCounter : QObject {
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
 } // namespace
 
 void TstForm1::listKeptFromThePollBeforeEndsAsAFreshOne_data()
@@ -329,6 +332,39 @@ void TstForm1::pageBufferAndNicksTakeMoreThanALineEditLimit()
     const QString nick(40'000, u'x');
     child<QLineEdit>(u"txtNick0"_s)->setText(nick);
     QVERIFY(m_form->nick(0) == nick);
+}
+
+// Left alone, the text cursor stops blinking and stays shown; a key, a click
+// or coming back to the window starts the blink again.
+void TstForm1::textCursorRestsUntilInput()
+{
+    auto *nick = child<QLineEdit>(u"txtNick0"_s);
+    nick->setFocus();
+    PaintCounter counter; // a blinking cursor paints its field every half period
+    nick->installEventFilter(&counter);
+    const auto paintsOver = [&counter](int ms) {
+        counter.paints = 0;
+        QTest::qWait(ms);
+        return counter.paints;
+    };
+    const auto blinksThenRests = [&] { // resting, but for the one paint that shows it solid
+        return paintsOver(200) >= 3 &&
+               QTest::qWaitFor([] { return QApplication::cursorFlashTime() == 0; }, 5000) &&
+               paintsOver(300) <= 1;
+    };
+    QApplication::setCursorFlashTime(40);
+    {
+        CaretRest rest(300ms);
+        QVERIFY2(blinksThenRests(), "blinks at first, then rests");
+        QTest::keyClick(nick, Qt::Key_Right);
+        QVERIFY2(blinksThenRests(), "a key wakes it");
+        QTest::mouseClick(nick, Qt::LeftButton);
+        QVERIFY2(blinksThenRests(), "a click wakes it");
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(m_form.get(), &activate);
+        QVERIFY2(blinksThenRests(), "coming back to the window wakes it");
+    }
+    QCOMPARE(QApplication::cursorFlashTime(), 40); // the desktop's own blink given back
 }
 
 QTEST_MAIN(TstForm1)

@@ -1,0 +1,54 @@
+#include "caretrest.h"
+
+#include <QApplication>
+#include <QEvent>
+
+CaretRest::CaretRest(std::chrono::milliseconds restAfter, QObject *parent)
+    : QObject(parent), m_flashTime(QApplication::cursorFlashTime())
+{
+    // Below 2 ms Qt does not blink at all: the desktop wants a still cursor.
+    if (m_flashTime < 2)
+        return;
+    m_rest.setSingleShot(true);
+    m_rest.setInterval(restAfter);
+    connect(&m_rest, &QTimer::timeout, this, &CaretRest::rest);
+    qApp->installEventFilter(this);
+    m_rest.start();
+}
+
+CaretRest::~CaretRest()
+{
+    if (m_resting)
+        QApplication::setCursorFlashTime(m_flashTime);
+}
+
+bool CaretRest::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::InputMethod:
+    case QEvent::WindowActivate:
+        wake();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void CaretRest::rest()
+{
+    m_resting = true;
+    QApplication::setCursorFlashTime(0);
+}
+
+void CaretRest::wake()
+{
+    if (m_resting) {
+        m_resting = false;
+        QApplication::setCursorFlashTime(m_flashTime);
+    }
+    m_rest.start();
+}
