@@ -6,18 +6,22 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
-qint64 bareFetchNs(QNetworkAccessManager &network, const QUrl &url, qsizetype &bytes)
+QByteArray bareFetch(QNetworkAccessManager &network, const QUrl &url)
 {
-    QElapsedTimer clock;
-    clock.start();
     QNetworkReply *reply = network.get(QNetworkRequest(url));
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec();
-    const QByteArray data = reply->readAll();
-    const qint64 ns = clock.nsecsElapsed();
-    bytes = data.size();
+    QByteArray body = reply->readAll();
     reply->deleteLater();
-    return ns;
+    return body;
+}
+
+qint64 bareFetchNs(QNetworkAccessManager &network, const QUrl &url, qsizetype &bytes)
+{
+    QElapsedTimer clock;
+    clock.start();
+    bytes = bareFetch(network, url).size();
+    return clock.nsecsElapsed();
 }

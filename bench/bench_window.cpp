@@ -24,8 +24,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QProcess>
 #include <QPushButton>
 #include <QThread>
@@ -388,13 +386,7 @@ void addTwinsOf(const QWidget &original, QWidget &twinParent)
 void barePoll(QNetworkAccessManager &network, const QUrl &url, QListWidget &list, QLabel &label,
               int poll)
 {
-    QNetworkReply *reply = network.get(QNetworkRequest(url));
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec();
-    const QString page = QString::fromUtf8(reply->readAll());
-    reply->deleteLater();
+    const QString page = QString::fromUtf8(bareFetch(network, url));
     list.clear();
     const QString start = u"';\" >"_s;
     const QString end = u"</a>"_s;

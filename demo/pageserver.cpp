@@ -118,22 +118,13 @@ PageServer::Script PageServer::reply(const QByteArray &raw)
     return {Step{.bytes = raw, .close = true}};
 }
 
-QByteArray PageServer::ok(const QByteArray &body, const QByteArray &contentType)
-{
-    QByteArray raw = "HTTP/1.1 200 OK\r\n";
-    if (!contentType.isEmpty())
-        raw += "Content-Type: " + contentType + "\r\n";
-    raw += "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
-    return raw + body;
-}
-
 QByteArray PageServer::status(int code, const QByteArray &reason, const QByteArray &body,
-                              const QByteArray &extraHeaders)
+                              const QByteArray &contentType)
 {
     return "HTTP/1.1 " + QByteArray::number(code) + ' ' + reason +
-           "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\n" + extraHeaders + "Connection: close\r\n\r\n" +
-           body;
+           "\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
 }
 
 PageServer::PageServer(QObject *parent) : QObject(parent)

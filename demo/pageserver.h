@@ -33,10 +33,13 @@ public:
     // raw, then a close.
     static Script reply(const QByteArray &raw);
     // A whole response that closes the connection.
-    static QByteArray ok(const QByteArray &body,
-                         const QByteArray &contentType = "text/html; charset=utf-8");
     static QByteArray status(int code, const QByteArray &reason, const QByteArray &body = {},
-                             const QByteArray &extraHeaders = {});
+                             const QByteArray &contentType = "text/html; charset=utf-8");
+    static QByteArray ok(const QByteArray &body,
+                         const QByteArray &contentType = "text/html; charset=utf-8")
+    {
+        return status(200, "OK", body, contentType);
+    }
 
     explicit PageServer(QObject *parent = nullptr);
 

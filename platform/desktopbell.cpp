@@ -1,12 +1,13 @@
 #include "desktopbell.h"
 
+#include "monowav.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryFile>
-#include <QtEndian>
 
 #include <canberra.h>
 
@@ -14,8 +15,10 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <numbers>
+#include <vector>
 
 struct DesktopBell::Shared {
     std::mutex mutex;
@@ -35,32 +38,15 @@ namespace {
 QByteArray toneWav()
 {
     constexpr int rate = 44'100;
-    constexpr int samples = rate / 5;
+    constexpr int count = rate / 5;
     constexpr double fadeSamples = rate / 100.0;
-    QByteArray data(qsizetype(samples) * 2, Qt::Uninitialized);
-    for (int i = 0; i < samples; ++i) {
-        const double envelope = std::min({1.0, i / fadeSamples, (samples - 1 - i) / fadeSamples});
+    std::vector<std::int16_t> samples(count);
+    for (int i = 0; i < count; ++i) {
+        const double envelope = std::min({1.0, i / fadeSamples, (count - 1 - i) / fadeSamples});
         const double wave = std::sin(2 * std::numbers::pi * 660.0 * i / rate);
-        qToLittleEndian(qint16(std::lround(0.3 * 32767 * envelope * wave)), data.data() + 2 * i);
+        samples[i] = std::int16_t(std::lround(0.3 * 32767 * envelope * wave));
     }
-    QByteArray wav;
-    const auto put = [&wav](quint32 value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            wav.append(char((value >> (8 * i)) & 0xff));
-    };
-    wav.append("RIFF");
-    put(quint32(36 + data.size()), 4);
-    wav.append("WAVEfmt ");
-    put(16, 4);       // size of the format chunk
-    put(1, 2);        // PCM
-    put(1, 2);        // mono
-    put(rate, 4);     // frames per second
-    put(rate * 2, 4); // bytes per second
-    put(2, 2);        // bytes per frame
-    put(16, 2);       // bits per sample
-    wav.append("data");
-    put(quint32(data.size()), 4);
-    return wav + data;
+    return QByteArray::fromStdString(monoWav(samples, rate));
 }
 
 // Lives on the bell's thread: the libcanberra context and the tone file.

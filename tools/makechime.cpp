@@ -1,27 +1,13 @@
 // Writes the program's alert sound: a short two-note chime as a 16-bit mono
 // PCM WAV file. Made at build time so the repository holds no binary.
+#include "monowav.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <numbers>
 #include <vector>
-
-namespace {
-
-void put16(std::ofstream &out, std::uint16_t v)
-{
-    const char b[2] = {static_cast<char>(v & 0xff), static_cast<char>(v >> 8)};
-    out.write(b, 2);
-}
-
-void put32(std::ofstream &out, std::uint32_t v)
-{
-    put16(out, static_cast<std::uint16_t>(v & 0xffff));
-    put16(out, static_cast<std::uint16_t>(v >> 16));
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -50,20 +36,7 @@ int main(int argc, char **argv)
         std::perror(argv[1]);
         return 1;
     }
-    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4);
-    put32(out, 36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    put32(out, 16); // fmt chunk size
-    put16(out, 1);  // PCM
-    put16(out, 1);  // mono
-    put32(out, rate);
-    put32(out, rate * 2); // bytes per second
-    put16(out, 2);        // block align
-    put16(out, 16);       // bits per sample
-    out.write("data", 4);
-    put32(out, dataBytes);
-    for (const std::int16_t s : samples)
-        put16(out, static_cast<std::uint16_t>(s));
+    const std::string wav = monoWav(samples, rate);
+    out.write(wav.data(), static_cast<std::streamsize>(wav.size()));
     return out ? 0 : 1;
 }

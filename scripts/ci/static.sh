@@ -44,7 +44,7 @@ if ((status != 0)); then
 fi
 
 includes=()
-for folder in watch platform window demo bench fuzz tests/support; do
+for folder in watch platform window demo tools bench fuzz tests/support; do
     [[ -d $folder ]] && includes+=(-I "$folder")
 done
 echo "cppcheck over: ${present[*]}"
