@@ -3,7 +3,6 @@
 FetchResult FakePlatform::fetchPage(const QUrl &url)
 {
     calls << QStringLiteral("fetch ") + url.toString();
-    fetchedUrls << url;
     if (onFetch)
         onFetch();
     if (fetchAnswers.isEmpty())
@@ -31,12 +30,4 @@ void FakePlatform::beep()
 void FakePlatform::playSoundFile(const QString &path)
 {
     calls << QStringLiteral("sound ") + path;
-}
-
-int FakePlatform::messageCount() const
-{
-    int n = 0;
-    for (const QString &call : calls)
-        n += call.startsWith(QStringLiteral("message ")) ? 1 : 0;
-    return n;
 }

@@ -2,7 +2,6 @@
 
 #include "platform.h"
 
-#include <QList>
 #include <QQueue>
 #include <QStringList>
 
@@ -30,6 +29,4 @@ public:
     QString folder = QStringLiteral("/opt/vindrik");
     // "fetch <url>", "message <title>|<text>", "beep", "sound <path>", "cancel"
     QStringList calls;
-    QList<QUrl> fetchedUrls;
-    int messageCount() const;
 };
