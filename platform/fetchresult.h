@@ -16,14 +16,17 @@ struct FetchResult {
         Redirect,          // too many redirects, or one to another host
         UnknownEncoding,   // a Content-Encoding not asked for; detail names it
         BadGzip,           // the gzip body does not unpack
+        Certificate,       // the server's certificate is not trusted; detail says why
+        Tls,               // no secure connection could be made
+        Busy,              // another fetch was still under way
         Cancelled,         // abandoned by the program (window closing)
-        Network,           // any other transport failure; see detail
+        Network,           // any other transport failure
     };
 
     Error error = Error::None;
     int httpStatus = 0; // the status line's code, when the server sent one
     QString text;       // the decoded body; empty unless ok()
-    QString detail;     // the transport's own words for Network; the label for UnknownEncoding
+    QString detail;     // the transport's own words, for whoever asks; never shown as the reason
 
     bool ok() const { return error == Error::None; }
 

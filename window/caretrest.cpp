@@ -3,11 +3,17 @@
 #include <QApplication>
 #include <QEvent>
 
-CaretRest::CaretRest(std::chrono::milliseconds restAfter, QObject *parent)
-    : QObject(parent), m_flashTime(QApplication::cursorFlashTime())
+namespace {
+
+// Clearing the application's own rate makes Qt ask the desktop's theme again.
+constexpr int DesktopsOwnRate = -1;
+
+} // namespace
+
+CaretRest::CaretRest(std::chrono::milliseconds restAfter, QObject *parent) : QObject(parent)
 {
     // Below 2 ms Qt does not blink at all: the desktop wants a still cursor.
-    if (m_flashTime < 2)
+    if (QApplication::cursorFlashTime() < 2)
         return;
     m_rest.setSingleShot(true);
     m_rest.setInterval(restAfter);
@@ -19,7 +25,7 @@ CaretRest::CaretRest(std::chrono::milliseconds restAfter, QObject *parent)
 CaretRest::~CaretRest()
 {
     if (m_resting)
-        QApplication::setCursorFlashTime(m_flashTime);
+        QApplication::setCursorFlashTime(DesktopsOwnRate);
 }
 
 bool CaretRest::eventFilter(QObject *watched, QEvent *event)
@@ -48,7 +54,8 @@ void CaretRest::wake()
 {
     if (m_resting) {
         m_resting = false;
-        QApplication::setCursorFlashTime(m_flashTime);
+        QApplication::setCursorFlashTime(DesktopsOwnRate);
     }
+    // From the latest input, however long the typing goes on.
     m_rest.start();
 }

@@ -9,8 +9,9 @@
 // alone for a while, as GNOME and Windows do with their own text fields. A
 // window left watching all evening would otherwise wake twice a second to
 // blink, which costs more than its polls. The cursor stays shown, solid; a
-// key, a click or coming back to the window starts the blink again. Where
-// the desktop does not blink the cursor at all, nothing changes.
+// key, a click or coming back to the window hands the blink back to the
+// desktop, at whatever rate the desktop's settings say by then. Where the
+// desktop does not blink the cursor at all, nothing changes.
 //
 // The blink rate is application-wide, so there is one of these, in main().
 class CaretRest : public QObject
@@ -25,10 +26,8 @@ protected:
 
 private:
     void wake();
-
     void rest();
 
-    const int m_flashTime; // the desktop's blink period
     bool m_resting = false;
     QTimer m_rest;
 };

@@ -1,6 +1,5 @@
 #include "form1.h"
 
-#include "cachedgroupbox.h"
 #include "rowrules.h"
 
 #include <QCheckBox>
@@ -12,12 +11,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QTextDocument>
 #include <QTime>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -37,9 +37,6 @@ constexpr QPoint Frame2Twips(2520, 120);
 constexpr int FirstRowTop = 360;
 constexpr int RowPitch = 480;
 
-// A fetch that takes longer than this shows the online list empty meanwhile.
-constexpr int SlowFetchMs = 100;
-
 struct OptionColumn {
     Option option;
     QStringView caption;
@@ -53,7 +50,8 @@ constexpr OptionColumn OptionColumns[] = {
     {Option::Ljud, u"Ljud", "ChkLjud", 5880, 615},
 };
 
-// Why the page could not be had, in words for the status line.
+// Why the page could not be had, in Swedish for the status line. The
+// transport's own words, often English, go to the line's tooltip.
 QString failureText(const FetchResult &failure)
 {
     using Error = FetchResult::Error;
@@ -75,17 +73,21 @@ QString failureText(const FetchResult &failure)
     case Error::Redirect:
         return u"sidan omdirigerades för många gånger eller till en annan värd"_s;
     case Error::UnknownEncoding:
-        return u"okänd innehållskodning %1"_s.arg(failure.detail);
+        return u"sidan var packad på ett sätt som programmet inte kan läsa"_s;
     case Error::BadGzip:
-        return u"trasigt gzip-innehåll"_s;
+        return u"sidans packade innehåll var trasigt"_s;
+    case Error::Certificate:
+        return u"certifikatet kunde inte verifieras"_s;
+    case Error::Tls:
+        return u"ingen säker anslutning kunde upprättas"_s;
+    case Error::Busy:
+        return u"en annan hämtning pågick redan"_s;
     case Error::Cancelled:
         return u"hämtningen avbröts"_s;
     case Error::Network:
         break;
     }
-    if (failure.detail.isEmpty())
-        return u"nätverksfel"_s;
-    return u"nätverksfel (%1)"_s.arg(failure.detail);
+    return u"nätverksfel"_s;
 }
 
 bool holdsExactly(const QListWidget &list, const QStringList &names)
@@ -126,10 +128,6 @@ Form1::Form1(Platform &platform, const QUrl &pageUrl, QWidget *parent)
     Timer2.setInterval(500);
     Timer2.setEnabled(true);
 
-    m_slowFetch.setSingleShot(true);
-    m_slowFetch.setInterval(SlowFetchMs);
-    connect(&m_slowFetch, &QTimer::timeout, this, &Form1::showOnlineCleared);
-
     connect(&Timer1, &Timer::ticked, this, &Form1::timer1Tick);
     connect(&Timer2, &Timer::ticked, this, &Form1::timer2Tick);
     connect(CmdKnapp, &QPushButton::clicked, this, &Form1::cmdKnappClick);
@@ -145,9 +143,9 @@ Form1::~Form1() = default;
 void Form1::createControls()
 {
     // Created in stacking order: the frames first, so everything else lies over them.
-    Frame1 = new CachedGroupBox(u"Online"_s, this);
-    Frame2 = new CachedGroupBox(u"Personer"_s, this);
-    Frame3 = new CachedGroupBox(u"Sek"_s, this);
+    Frame1 = new QGroupBox(u"Online"_s, this);
+    Frame2 = new QGroupBox(u"Personer"_s, this);
+    Frame3 = new QGroupBox(u"Sek"_s, this);
     List1 = new QListWidget(this);
     Text1 = new QLineEdit(u"Text1"_s, this);
     CmdKnapp = new QPushButton(StartCaption.toString(), this);
@@ -182,7 +180,7 @@ void Form1::createControls()
 
     // The outcome of the last poll, so that a failed fetch never passes for
     // an empty chat.
-    lblStatus->setTextFormat(Qt::PlainText); // failure details come from the network
+    lblStatus->setTextFormat(Qt::PlainText);
     lblStatus->setWordWrap(true);
     lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -297,111 +295,66 @@ void Form1::setPage(const QString &text)
     strPage = Text1->text();
 }
 
+// The online list. The poll works on m_online alone; List1 shows it once the
+// page has been read, or could not be, and is filled afresh only when the
+// names differ. So it is never seen emptied and refilled with what it already
+// showed, and an alert box finds this poll's names behind it.
 void Form1::clearOnline()
 {
-    m_selectionQueued = false; // a step still to be shown belongs to the old list
-    // The list is empty from here on, but the names of the poll before stay on
-    // screen until the new ones are read, or until the fetch turns out slow:
-    // a poll often brings the same names, and a list emptied and refilled a few
-    // milliseconds later would be painted twice, with its scroll bar laid out
-    // twice, to show what it already showed.
-    m_onlineStale = true;
-    m_onlineKept = false;
-    m_slowFetch.start();
-}
-
-void Form1::showOnlineCleared()
-{
-    if (!m_onlineStale)
-        return;
-    m_onlineStale = false;
-    m_slowFetch.stop();
-    List1->clear();
+    m_online.clear();
+    m_selected = -1;
 }
 
 void Form1::appendOnline(const QStringList &names)
 {
-    if (!m_onlineStale) {
-        List1->addItems(names);
-        return;
+    m_online += names;
+    showOnline();
+}
+
+void Form1::showOnline()
+{
+    if (!holdsExactly(*List1, m_online)) {
+        List1->clear();
+        List1->addItems(m_online);
     }
-    m_onlineStale = false;
-    m_slowFetch.stop();
-    if (holdsExactly(*List1, names)) {
-        m_onlineKept = true;
-        selectOnline(-1); // as after a refill; the walk selects next
-        return;
-    }
-    List1->clear();
-    List1->addItems(names);
 }
 
 qsizetype Form1::onlineCount() const
 {
-    return m_onlineStale ? 0 : List1->count();
+    return m_online.size();
 }
 
 QString Form1::onlineText(qsizetype index) const
 {
-    const QListWidgetItem *item = m_onlineStale ? nullptr : List1->item(static_cast<int>(index));
-    return item ? item->text() : QString();
+    return m_online.value(index);
 }
 
 void Form1::selectOnline(qsizetype index)
 {
     // The walk moves the selection once per name, and a list view that
-    // follows every step spends ~10 us on each: 50 ms for a busy evening's
-    // list. Nothing paints during the walk anyway, so only the latest step is
-    // shown, as soon as the event loop runs: before an alert box paints, or
-    // right after the poll.
-    m_pendingSelection = index;
-    if (m_selectionQueued)
+    // follows every step spends ~10 us on each. Nothing paints during the
+    // walk anyway, so the latest step is shown when the event loop next runs:
+    // under an alert box, or once the poll is done.
+    m_selected = index;
+    if (std::exchange(m_selectionQueued, true))
         return;
-    m_selectionQueued = true;
     QMetaObject::invokeMethod(this, &Form1::showSelection, Qt::QueuedConnection);
 }
 
 void Form1::showSelection()
 {
-    if (!m_selectionQueued)
-        return;
     m_selectionQueued = false;
-    if (m_pendingSelection < 0 || m_pendingSelection >= List1->count()) {
+    if (m_selected < 0 || m_selected >= List1->count()) {
         List1->setCurrentRow(-1);
         List1->clearSelection();
         return;
     }
-    const int row = static_cast<int>(m_pendingSelection);
-    if (m_onlineKept) {
-        m_onlineKept = false;
-        // A list filled afresh starts at the top, and its first selection
-        // scrolls only as far as it must. Scrolling by items, that takes the
-        // last entry to the bottom, where a kept list usually rests already.
-        QScrollBar *down = List1->verticalScrollBar();
-        QScrollBar *across = List1->horizontalScrollBar();
-        const bool resting = row == List1->count() - 1 &&
-                             List1->verticalScrollMode() == QAbstractItemView::ScrollPerItem &&
-                             down->value() == down->maximum() &&
-                             across->value() == across->minimum();
-        if (!resting) {
-            down->setValue(down->minimum());
-            across->setValue(across->minimum());
-            List1->setCurrentRow(row);
-            List1->scrollToItem(List1->item(row));
-            return;
-        }
-    }
-    List1->setCurrentRow(row);
+    List1->setCurrentRow(static_cast<int>(m_selected));
 }
 
 qsizetype Form1::selectedOnline() const
 {
-    if (m_selectionQueued)
-        return m_pendingSelection;
-    if (m_onlineStale)
-        return -1;
-    const QListWidgetItem *item = List1->currentItem();
-    return item && item->isSelected() ? List1->currentRow() : -1;
+    return m_selected;
 }
 
 QString Form1::nick(int row) const
@@ -447,9 +400,10 @@ void Form1::timer1Tick()
 {
     const QString when = QTime::currentTime().toString(u"HH:mm:ss"_s);
     const PollOutcome outcome = m_poll.poll();
+    // Also when the fetch failed: then the list is empty. Now rather than
+    // queued, so the list and the status line are painted together.
     if (outcome.kind != PollOutcome::Kind::Busy) {
-        showOnlineCleared(); // the poll listed nothing
-        // Now rather than queued, so the list and the status line are painted together.
+        showOnline();
         showSelection();
     }
     showOutcome(outcome, when);
@@ -460,11 +414,16 @@ void Form1::showOutcome(const PollOutcome &outcome, const QString &when)
     switch (outcome.kind) {
     case PollOutcome::Kind::Listed:
         lblStatus->setText(u"Senaste kontroll %1: %2"_s.arg(when, countText(outcome.nameCount)));
+        lblStatus->setToolTip({});
         return;
     case PollOutcome::Kind::FetchFailed:
         // Never to be mistaken for an empty chat.
         lblStatus->setText(u"Senaste kontroll %1: kunde inte nå chattsidan – %2"_s.arg(
             when, failureText(outcome.failure)));
+        // The detail comes from the network: never read as markup.
+        lblStatus->setToolTip(outcome.failure.detail.isEmpty()
+                                  ? QString()
+                                  : Qt::convertFromPlainText(outcome.failure.detail));
         return;
     case PollOutcome::Kind::Busy:
     case PollOutcome::Kind::Cancelled:

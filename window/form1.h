@@ -6,7 +6,7 @@
 
 #include <QRect>
 #include <QString>
-#include <QTimer>
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
 
@@ -76,8 +76,8 @@ private:
         return self.ChkLjud;
     }
     void showOutcome(const PollOutcome &outcome, const QString &when);
+    void showOnline();
     void showSelection();
-    void showOnlineCleared();
 
     // Event handlers, one per handled control event.
     void load();
@@ -109,12 +109,7 @@ private:
     ScanPositions m_scanPositions;
 
     std::vector<Placement> m_placements;
-    qsizetype m_pendingSelection = -1;
+    QStringList m_online; // what List1 shows once the poll has read the page
+    qsizetype m_selected = -1;
     bool m_selectionQueued = false;
-    // Cleared for the poll, still showing the names before it (see clearOnline).
-    bool m_onlineStale = false;
-    QTimer m_slowFetch;
-    // Kept from the poll before rather than filled afresh, and not yet scrolled
-    // as a fresh list would be.
-    bool m_onlineKept = false;
 };

@@ -8,15 +8,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -28,6 +29,17 @@ namespace {
 FetchResult pageOf(const QStringList &names)
 {
     return FetchResult::page(QString::fromUtf8(ChatSite::userListPage(names)));
+}
+
+const QStringList FirstNames{u"Bo"_s, u"Åsa"_s, u"Cia"_s};
+
+// The list as the user sees it: entries and selection.
+QString shown(const QListWidget *list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts << list->item(row)->text();
+    return u"%1 | row %2"_s.arg(texts.join(u',')).arg(list->currentRow());
 }
 
 struct PaintCounter : QObject {
@@ -51,10 +63,9 @@ private Q_SLOTS:
     void tabOrderAltSAndClickedPipLjudRefusal();
     void statusLineSaysWhatThePollFound_data();
     void statusLineSaysWhatThePollFound();
-    void listSelectionFollowsTheAlertsAndEndsOnTheLastEntry();
-    void listKeptFromThePollBeforeEndsAsAFreshOne_data();
-    void listKeptFromThePollBeforeEndsAsAFreshOne();
-    void slowFetchShowsTheListEmptyMeanwhile();
+    void alertShowsThisPollsNamesWithTheAnnouncedOneSelected();
+    void listShowsEachPollOnceItsPageIsRead_data();
+    void listShowsEachPollOnceItsPageIsRead();
     void pageBufferAndNicksTakeMoreThanALineEditLimit();
     void textCursorRestsUntilInput();
 
@@ -203,123 +214,63 @@ void TstForm1::statusLineSaysWhatThePollFound()
     QVERIFY2(when.match(shown).hasMatch() && shown.endsWith(u": "_s + status), qPrintable(shown));
 }
 
-void TstForm1::listSelectionFollowsTheAlertsAndEndsOnTheLastEntry()
+// An alert box finds this poll's names behind it, with the announced one selected.
+void TstForm1::alertShowsThisPollsNamesWithTheAnnouncedOneSelected()
 {
-    m_platform->fetchAnswers << pageOf({u"Bo"_s, u"Anna"_s, u"Cia"_s, u"Anna"_s, u"anna"_s});
+    const QStringList names{u"Bo"_s, u"Anna"_s, u"Cia"_s, u"Anna"_s, u"anna"_s};
+    m_platform->fetchAnswers << pageOf({u"Gammal"_s}) << pageOf(names);
+    Q_EMIT timer1()->ticked();
     child<QLineEdit>(u"txtNick2"_s)->setText(u"Anna"_s);
     box(u"chkPopup2"_s)->setChecked(true);
     auto *list = child<QListWidget>(u"List1"_s);
-    auto selectedDuringAlert = std::make_shared<QList<int>>();
-    m_platform->onMessage = [list, selectedDuringAlert](const QString &, const QString &) {
+    QStringList seen;
+    m_platform->onMessage = [list, &seen](const QString &, const QString &) {
         QCoreApplication::processEvents(); // as the real box's event loop does
-        *selectedDuringAlert << list->currentRow();
+        seen << shown(list);
     };
     Q_EMIT timer1()->ticked();
-    QCOMPARE(*selectedDuringAlert, (QList<int>{1, 3}));
-    QCOMPARE(list->count(), 5);
-    QCoreApplication::processEvents(); // the list shows the walk's last step once the loop runs
-    QCOMPARE(list->currentRow(), 4);
+    const QString listed = names.join(u',');
+    QCOMPARE(seen, (QStringList{listed + u" | row 1"_s, listed + u" | row 3"_s}));
+    QCoreApplication::processEvents();
+    QCOMPARE(shown(list), listed + u" | row 4"_s); // the walk ends on the last entry
 }
 
-namespace {
-
-// The list as the user sees it: entries, selection, scroll position.
-QString shown(const QListWidget *list)
+void TstForm1::listShowsEachPollOnceItsPageIsRead_data()
 {
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts << list->item(row)->text();
-    return u"%1 | row %2 | at %3,%4"_s.arg(texts.join(u','))
-        .arg(list->currentRow())
-        .arg(list->verticalScrollBar()->value())
-        .arg(list->horizontalScrollBar()->value());
-}
-
-} // namespace
-
-void TstForm1::listKeptFromThePollBeforeEndsAsAFreshOne_data()
-{
-    QTest::addColumn<bool>("scrollToTop"); // the user scrolls between the polls
-    QTest::addColumn<int>("alertOn");      // entry announced in a box, or -1
-    QTest::addColumn<bool>("renameOne");   // the second page has another name in one place
+    QTest::addColumn<FetchResult>("second");
+    QTest::addColumn<QString>("after");
     QTest::addColumn<bool>("repainted");
-    QTest::newRow("same names: nothing to paint") << false << -1 << false << false;
-    QTest::newRow("same names, scrolled away") << true << -1 << false << true;
-    QTest::newRow("same names, alert near the top") << false << 2 << false << true;
-    QTest::newRow("one name replaced") << false << -1 << true << true;
+    QTest::newRow("same names: nothing to paint") << pageOf(FirstNames) << u"Bo,Åsa,Cia | row 2"_s
+                                                  << false;
+    QTest::newRow("one name replaced by one as long")
+        << pageOf({u"Bo"_s, u"Dan"_s, u"Cia"_s}) << u"Bo,Dan,Cia | row 2"_s << true;
+    QTest::newRow("a failure leaves it empty")
+        << FetchResult::failure(FetchResult::Error::Timeout) << u" | row -1"_s << true;
 }
 
-// A poll that brings the names already listed keeps them rather than filling
-// the list again; what the user sees, during an alert and after, must be what
-// a freshly filled list shows.
-void TstForm1::listKeptFromThePollBeforeEndsAsAFreshOne()
+// The list is never emptied while the page is fetched, and is filled afresh
+// only when the names differ, so a poll that brings the same names paints nothing.
+void TstForm1::listShowsEachPollOnceItsPageIsRead()
 {
-    QFETCH(bool, scrollToTop);
-    QFETCH(int, alertOn);
-    QFETCH(bool, renameOne);
+    QFETCH(FetchResult, second);
+    QFETCH(QString, after);
     QFETCH(bool, repainted);
-    QStringList names; // more than the list can show at once
-    for (int i = 0; i < 60; ++i)
-        names << u"Namn%1"_s.arg(i);
-    QStringList second = names;
-    if (renameOne)
-        second[30] = u"Namn99"_s; // as long as the name it replaces
-
-    // Each window records what its list shows during each alert and after the poll.
-    const auto pollAndRecord = [&](Form1 &form, FakePlatform &platform, QStringList &seen) {
-        auto *list = form.findChild<QListWidget *>(u"List1"_s);
-        form.findChild<QLineEdit *>(u"txtNick0"_s)
-            ->setText(alertOn < 0 ? QString() : names[alertOn]);
-        form.findChild<QCheckBox *>(u"chkPopup0"_s)->setChecked(true);
-        auto alerts = std::make_shared<QStringList>();
-        platform.onMessage = [list, alerts](const QString &, const QString &) {
-            QCoreApplication::processEvents();
-            *alerts << shown(list);
-        };
-        platform.fetchAnswers << pageOf(second);
-        Q_EMIT form.findChild<Timer *>(u"Timer1"_s)->ticked();
-        QCoreApplication::processEvents();
-        seen = *alerts << shown(list);
-    };
-
-    FakePlatform freshPlatform;
-    Form1 fresh(freshPlatform, QUrl(u"http://chat.example/login/chat/users.asp"_s));
-    fresh.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&fresh));
-    QStringList expected;
-    pollAndRecord(fresh, freshPlatform, expected);
-    fresh.close();
-
     auto *list = child<QListWidget>(u"List1"_s);
-    m_platform->fetchAnswers << pageOf(names);
+    m_platform->fetchAnswers << pageOf(FirstNames) << second;
     Q_EMIT timer1()->ticked();
-    if (scrollToTop)
-        list->verticalScrollBar()->setValue(0);
     QCoreApplication::processEvents();
     PaintCounter counter;
     list->viewport()->installEventFilter(&counter);
-    QStringList seen;
-    pollAndRecord(*m_form, *m_platform, seen);
-    QCOMPARE(seen, expected);
-    QCOMPARE(counter.paints > 0, repainted);
-}
-
-void TstForm1::slowFetchShowsTheListEmptyMeanwhile()
-{
-    auto *list = child<QListWidget>(u"List1"_s);
-    m_platform->fetchAnswers << pageOf({u"Bo"_s, u"Åsa"_s}) << pageOf({u"Bo"_s, u"Åsa"_s});
-    Q_EMIT timer1()->ticked();
-    QCOMPARE(list->count(), 2);
-    auto whileWaiting = std::make_shared<QList<qsizetype>>();
-    Form1 *form = m_form.get();
-    m_platform->onFetch = [form, list, whileWaiting] {
-        *whileWaiting << form->onlineCount(); // the engine's view: empty at once
-        QTest::qWait(300);
-        *whileWaiting << list->count(); // and on screen once the fetch is slow
+    QString whileFetching;
+    m_platform->onFetch = [list, &whileFetching] {
+        QCoreApplication::processEvents(); // as the real fetch's event loop does
+        whileFetching = shown(list);
     };
     Q_EMIT timer1()->ticked();
-    QCOMPARE(*whileWaiting, (QList<qsizetype>{0, 0}));
-    QCOMPARE(list->count(), 2);
+    QCoreApplication::processEvents();
+    QCOMPARE(whileFetching, u"Bo,Åsa,Cia | row 2"_s);
+    QCOMPARE(shown(list), after);
+    QCOMPARE(counter.paints > 0, repainted);
 }
 
 void TstForm1::pageBufferAndNicksTakeMoreThanALineEditLimit()
@@ -335,9 +286,14 @@ void TstForm1::pageBufferAndNicksTakeMoreThanALineEditLimit()
 }
 
 // Left alone, the text cursor stops blinking and stays shown; a key, a click
-// or coming back to the window starts the blink again.
+// or coming back to the window hands the blink back to the desktop, and the
+// rest counts from the latest input.
 void TstForm1::textCursorRestsUntilInput()
 {
+    QApplication::setCursorFlashTime(-1);
+    const int desktop = QApplication::cursorFlashTime(); // the theme's own rate
+    QVERIFY(desktop >= 2);
+    QApplication::setCursorFlashTime(40); // fast, to see the blink stop
     auto *nick = child<QLineEdit>(u"txtNick0"_s);
     nick->setFocus();
     PaintCounter counter; // a blinking cursor paints its field every half period
@@ -347,24 +303,35 @@ void TstForm1::textCursorRestsUntilInput()
         QTest::qWait(ms);
         return counter.paints;
     };
-    const auto blinksThenRests = [&] { // resting, but for the one paint that shows it solid
-        return paintsOver(200) >= 3 &&
-               QTest::qWaitFor([] { return QApplication::cursorFlashTime() == 0; }, 5000) &&
-               paintsOver(300) <= 1;
+    const auto rests = [] {
+        return QTest::qWaitFor([] { return QApplication::cursorFlashTime() == 0; }, 5000);
     };
-    QApplication::setCursorFlashTime(40);
     {
         CaretRest rest(300ms);
-        QVERIFY2(blinksThenRests(), "blinks at first, then rests");
-        QTest::keyClick(nick, Qt::Key_Right);
-        QVERIFY2(blinksThenRests(), "a key wakes it");
-        QTest::mouseClick(nick, Qt::LeftButton);
-        QVERIFY2(blinksThenRests(), "a click wakes it");
+        QVERIFY2(paintsOver(200) >= 3 && rests() && paintsOver(300) <= 1, "blinks, then rests");
         QEvent activate(QEvent::WindowActivate);
-        QApplication::sendEvent(m_form.get(), &activate);
-        QVERIFY2(blinksThenRests(), "coming back to the window wakes it");
+        const std::pair<const char *, std::function<void()>> inputs[] = {
+            {"a key", [nick] { QTest::keyClick(nick, Qt::Key_Right); }},
+            {"a click", [nick] { QTest::mouseClick(nick, Qt::LeftButton); }},
+            {"coming back", [&] { QApplication::sendEvent(m_form.get(), &activate); }},
+        };
+        for (const auto &[what, input] : inputs) {
+            input();
+            // At the desktop's rate, not the one it was started with.
+            QVERIFY2(QApplication::cursorFlashTime() == desktop, what);
+            QVERIFY2(rests(), what);
+        }
+        QElapsedTimer sinceKey;
+        for (int key = 0; key < 5; ++key) {
+            QTest::keyClick(nick, Qt::Key_Left);
+            sinceKey.start();
+            QTest::qWait(150);
+            if (sinceKey.elapsed() < 250) // else the machine stalled past the rest
+                QVERIFY2(QApplication::cursorFlashTime() != 0, "rested while the user typed");
+        }
+        QVERIFY(rests());
     }
-    QCOMPARE(QApplication::cursorFlashTime(), 40); // the desktop's own blink given back
+    QCOMPARE(QApplication::cursorFlashTime(), desktop); // given back for good
 }
 
 QTEST_MAIN(TstForm1)
