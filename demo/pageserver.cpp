@@ -1,5 +1,6 @@
 #include "pageserver.h"
 
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -129,17 +130,34 @@ QByteArray PageServer::status(int code, const QByteArray &reason, const QByteArr
 
 PageServer::PageServer(QObject *parent) : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &PageServer::onNewConnection);
+    adopt(std::make_unique<QTcpServer>());
+}
+
+PageServer::~PageServer() = default;
+
+void PageServer::useTls(const QSslConfiguration &configuration)
+{
+    auto tls = std::make_unique<QSslServer>();
+    tls->setSslConfiguration(configuration);
+    adopt(std::move(tls));
+}
+
+void PageServer::adopt(std::unique_ptr<QTcpServer> server)
+{
+    m_server = std::move(server);
+    // A TLS connection is pending only once its handshake is done.
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this,
+            &PageServer::onNewConnection);
 }
 
 bool PageServer::listen(const QHostAddress &address, quint16 port)
 {
-    return m_server.listen(address, port);
+    return m_server->listen(address, port);
 }
 
 QString PageServer::hostAndPort() const
 {
-    return QStringLiteral("%1:%2").arg(m_server.serverAddress().toString()).arg(port());
+    return QStringLiteral("%1:%2").arg(m_server->serverAddress().toString()).arg(port());
 }
 
 void PageServer::serve(QList<Script> answers)
@@ -152,7 +170,7 @@ void PageServer::serve(QList<Script> answers)
 
 void PageServer::onNewConnection()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection())
+    while (QTcpSocket *socket = m_server->nextPendingConnection())
         new Connection(socket, [this](const QByteArray &head) { return answer(head); });
 }
 

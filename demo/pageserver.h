@@ -7,11 +7,14 @@
 #include <QTcpServer>
 
 #include <functional>
+#include <memory>
 
-// A small HTTP server on loopback: one request a connection, answered once
-// its head is in by a script of writes, pauses and a close. The demo chat site
-// answers with its user list; tests script servers that misbehave (a body cut
-// short, a byte a second, silence); benchmarks serve a canned page.
+class QSslConfiguration;
+
+// A small HTTP server on loopback, or HTTPS once given a certificate: one
+// request a connection, answered once its head is in by a script of writes,
+// pauses and a close. The demo chat site answers with its user list; tests
+// script servers that misbehave (a body cut short, a byte a second, silence).
 class PageServer : public QObject
 {
 public:
@@ -42,12 +45,15 @@ public:
     }
 
     explicit PageServer(QObject *parent = nullptr);
+    ~PageServer() override;
 
+    // From the next listen() on, connections are TLS with this certificate and key.
+    void useTls(const QSslConfiguration &configuration);
     bool listen(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost),
                 quint16 port = 0);
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_server->serverPort(); }
     QString hostAndPort() const; // "127.0.0.1:port"
-    QString errorString() const { return m_server.errorString(); }
+    QString errorString() const { return m_server->errorString(); }
 
     void setResponder(Responder responder) { m_responder = std::move(responder); }
     // Answers request n with answers[n], and every later one with the last.
@@ -58,10 +64,11 @@ public:
     QByteArray lastRequestLine() const { return m_lastRequestLine; }
 
 private:
+    void adopt(std::unique_ptr<QTcpServer> server);
     void onNewConnection();
     Script answer(const QByteArray &head);
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
     Responder m_responder;
     int m_requestCount = 0;
     QByteArray m_lastRequestLine;

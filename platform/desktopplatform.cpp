@@ -20,6 +20,8 @@
 #include <QScopedValueRollback>
 #include <QSoundEffect>
 #include <QSpacerItem>
+#include <QSslError>
+#include <QStringList>
 #include <QStyle>
 #include <QTimer>
 #include <QtEndian>
@@ -29,6 +31,8 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -45,6 +49,8 @@ FetchResult::Error errorFor(QNetworkReply::NetworkError error)
     case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::ProtocolFailure:
         return Error::Truncated;
+    case QNetworkReply::SslHandshakeFailedError:
+        return Error::Tls;
     default:
         return Error::Network;
     }
@@ -172,6 +178,7 @@ private:
     enum class Abort { None, Timeout, TooLarge, UnknownEncoding, BadGzip, Cancelled };
 
     void onMetaDataChanged();
+    void onSslErrors(const QList<QSslError> &errors);
     void onReadyRead();
     void onDeadline();
     // Reads what has arrived, unpacking it if need be.
@@ -183,7 +190,8 @@ private:
     std::unique_ptr<QNetworkReply> m_reply;
     QByteArray m_body;
     std::optional<GzipStream> m_gzip;
-    QByteArray m_encoding; // a Content-Encoding we cannot read
+    QByteArray m_encoding;   // a Content-Encoding we cannot read
+    QStringList m_sslErrors; // why the server's certificate was not trusted
     Abort m_abort = Abort::None;
     QTimer m_deadline;
     QEventLoop m_loop;
@@ -212,6 +220,7 @@ DesktopPlatform::PageRequest::PageRequest(QNetworkAccessManager &network, const 
     m_reply->setReadBufferSize(256 * 1024);
     connect(m_reply.get(), &QNetworkReply::metaDataChanged, this, &PageRequest::onMetaDataChanged);
     connect(m_reply.get(), &QNetworkReply::readyRead, this, &PageRequest::onReadyRead);
+    connect(m_reply.get(), &QNetworkReply::sslErrors, this, &PageRequest::onSslErrors);
     connect(m_reply.get(), &QNetworkReply::finished, &m_loop, &QEventLoop::quit);
 
     m_deadline.setSingleShot(true);
@@ -245,6 +254,12 @@ void DesktopPlatform::PageRequest::onMetaDataChanged()
         m_encoding = encoding; // not asked for; its bytes would read as nonsense
         giveUp(Abort::UnknownEncoding);
     }
+}
+
+void DesktopPlatform::PageRequest::onSslErrors(const QList<QSslError> &errors)
+{
+    for (const QSslError &error : errors)
+        m_sslErrors << error.errorString();
 }
 
 void DesktopPlatform::PageRequest::onReadyRead()
@@ -307,11 +322,15 @@ FetchResult DesktopPlatform::PageRequest::result() const
     if (status >= 300 && status <= 399 && !location().isEmpty())
         return failure(Error::Redirect);
     if (status != 0 && (status < 200 || status > 299))
-        return failure(Error::HttpStatus);
+        return failure(Error::HttpStatus,
+                       m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
     if (m_abort == Abort::UnknownEncoding)
-        return failure(Error::UnknownEncoding, QString::fromLatin1(m_encoding));
+        return failure(Error::UnknownEncoding,
+                       u"Content-Encoding: "_s + QString::fromLatin1(m_encoding));
     if (m_abort == Abort::BadGzip)
-        return failure(Error::BadGzip);
+        return failure(Error::BadGzip, u"Content-Encoding: gzip"_s);
+    if (!m_sslErrors.isEmpty())
+        return failure(Error::Certificate, m_sslErrors.join(u"; "_s));
     if (m_reply->error() != QNetworkReply::NoError)
         return failure(errorFor(m_reply->error()), m_reply->errorString());
     if (m_gzip && m_gzip->cutShort())
@@ -323,35 +342,36 @@ FetchResult DesktopPlatform::PageRequest::result() const
     return page;
 }
 
-DesktopPlatform::DesktopPlatform() : DesktopPlatform(Limits{}) {}
-
-DesktopPlatform::DesktopPlatform(Limits limits)
-    : m_limits(limits), m_network(std::make_unique<QNetworkAccessManager>())
+// What a fetch needs: the limits, the network and the request under way.
+class DesktopPlatform::Fetcher
 {
-}
+public:
+    explicit Fetcher(const Limits &limits) : m_limits(limits) {}
 
-DesktopPlatform::~DesktopPlatform()
+    FetchResult fetch(const QUrl &url);
+    void cancel()
+    {
+        if (m_request)
+            m_request->cancel();
+    }
+
+private:
+    const Limits m_limits;
+    QNetworkAccessManager m_network;
+    PageRequest *m_request = nullptr;
+};
+
+FetchResult DesktopPlatform::Fetcher::fetch(const QUrl &url)
 {
     if (m_request)
-        m_request->cancel();
-}
-
-void DesktopPlatform::setDialogParent(QWidget *parent)
-{
-    m_dialogParent = parent;
-}
-
-FetchResult DesktopPlatform::fetchPage(const QUrl &url)
-{
-    if (m_request)
-        return FetchResult::failure(FetchResult::Error::Network, 0, QStringLiteral("busy"));
+        return FetchResult::failure(FetchResult::Error::Busy);
 
     // Bounds the whole transfer, redirects included: a server that trickles a
     // byte a second must not keep the poll waiting for ever.
     const QDeadlineTimer deadline(m_limits.transferTimeoutMs);
     QUrl target = url;
     for (int redirects = 0;; ++redirects) {
-        PageRequest request(*m_network, target, m_limits, deadline);
+        PageRequest request(m_network, target, m_limits, deadline);
         {
             const QScopedValueRollback running(m_request, &request);
             request.wait();
@@ -367,10 +387,30 @@ FetchResult DesktopPlatform::fetchPage(const QUrl &url)
     }
 }
 
+DesktopPlatform::DesktopPlatform() : DesktopPlatform(Limits{}) {}
+
+DesktopPlatform::DesktopPlatform(Limits limits) : m_fetcher(std::make_shared<Fetcher>(limits)) {}
+
+DesktopPlatform::~DesktopPlatform()
+{
+    m_fetcher->cancel();
+}
+
+void DesktopPlatform::setDialogParent(QWidget *parent)
+{
+    m_dialogParent = parent;
+}
+
+FetchResult DesktopPlatform::fetchPage(const QUrl &url)
+{
+    // Touches nothing of the platform once the fetch has begun.
+    const std::shared_ptr<Fetcher> fetcher = m_fetcher;
+    return fetcher->fetch(url);
+}
+
 void DesktopPlatform::cancelFetch()
 {
-    if (m_request)
-        m_request->cancel();
+    m_fetcher->cancel();
 }
 
 void DesktopPlatform::showMessage(const QString &text, const QString &title)

@@ -7,7 +7,6 @@
 #include <memory>
 
 class DesktopBell;
-class QNetworkAccessManager;
 class QSoundEffect;
 class QWidget;
 
@@ -40,10 +39,11 @@ public:
 
 private:
     class PageRequest;
+    class Fetcher;
 
-    Limits m_limits;
-    std::unique_ptr<QNetworkAccessManager> m_network;
-    PageRequest *m_request = nullptr;      // the fetch under way, if any
+    // Shared with the fetch under way, which may outlive the platform: a slot
+    // run by the fetch's event loop may destroy it.
+    std::shared_ptr<Fetcher> m_fetcher;
     std::unique_ptr<QSoundEffect> m_sound; // made on first use: most evenings never need it
     std::unique_ptr<DesktopBell> m_bell;   // made on first use, where there is no X bell
     QPointer<QWidget> m_dialogParent;

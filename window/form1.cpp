@@ -421,9 +421,10 @@ void Form1::showOutcome(const PollOutcome &outcome, const QString &when)
         lblStatus->setText(u"Senaste kontroll %1: kunde inte nå chattsidan – %2"_s.arg(
             when, failureText(outcome.failure)));
         // The detail comes from the network: never read as markup.
-        lblStatus->setToolTip(outcome.failure.detail.isEmpty()
-                                  ? QString()
-                                  : Qt::convertFromPlainText(outcome.failure.detail));
+        lblStatus->setToolTip(
+            outcome.failure.detail.isEmpty()
+                ? QString()
+                : Qt::convertFromPlainText(outcome.failure.detail, Qt::WhiteSpaceNormal));
         return;
     case PollOutcome::Kind::Busy:
     case PollOutcome::Kind::Cancelled:

@@ -1,6 +1,7 @@
-// Sounds one alert through the desktop platform on whatever Qt platform it is
-// started on, then runs on for a while as the program would, so the sound
-// can play out, and quits normally:
+// Sounds an alert through the desktop platform on whatever Qt platform it is
+// started on, and again for every line read on standard input, as later polls
+// would; at the end of the input it runs on a moment so the sound can play
+// out, and quits normally:
 //   alertprobe pip
 //   alertprobe ljud FILE
 // Prints the platform's name first.
@@ -8,25 +9,37 @@
 #include "desktopplatform.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     std::printf("%s\n", qPrintable(QGuiApplication::platformName()));
+    std::fflush(stdout);
     DesktopPlatform platform;
-    if (args.size() == 2 && args[1] == u"pip") {
-        platform.beep();
-    } else if (args.size() == 3 && args[1] == u"ljud") {
-        platform.playSoundFile(args[2]);
-    } else {
+    const bool pip = args.size() == 2 && args[1] == u"pip";
+    if (!pip && !(args.size() == 3 && args[1] == u"ljud")) {
         std::fprintf(stderr, "usage: alertprobe pip | alertprobe ljud FILE\n");
         return 2;
     }
-    std::fflush(stdout);
-    QTimer::singleShot(4000, &app, &QCoreApplication::quit);
+    const auto alert = [&] { pip ? platform.beep() : platform.playSoundFile(args[2]); };
+    alert();
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char line[64];
+        if (::read(STDIN_FILENO, line, sizeof line) > 0) {
+            alert();
+            return;
+        }
+        input.setEnabled(false);
+        QTimer::singleShot(1500, &app, &QCoreApplication::quit);
+    });
+    QTimer::singleShot(60'000, &app, &QCoreApplication::quit); // however the input ends
     return QApplication::exec();
 }

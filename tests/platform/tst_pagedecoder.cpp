@@ -29,6 +29,8 @@ private Q_SLOTS:
             << "<meta charset=cp1252>" + utf8 << u"<meta charset=cp1252>"_s + misread;
         QTest::newRow("unknown label counts as none")
             << "text/html; charset=bogus"_ba << utf8 << u"Åsa"_s;
+        QTest::newRow("unknown label on a windows-1252 page") << "text/html; charset=bogus"_ba
+                                                              << "G\xF6ran"_ba << u"Göran"_s;
         QTest::newRow("not UTF-8: windows-1252") << QByteArray() << "\xC5sa \x80"_ba << u"Åsa €"_s;
         QTest::newRow("latin1 read as windows-1252") << "text/html; charset=latin1"_ba
                                                      << "\x80 \x96"_ba << u"€ –"_s;

@@ -63,6 +63,7 @@ private Q_SLOTS:
     void tabOrderAltSAndClickedPipLjudRefusal();
     void statusLineSaysWhatThePollFound_data();
     void statusLineSaysWhatThePollFound();
+    void everyFailureHasItsOwnSwedishReason();
     void alertShowsThisPollsNamesWithTheAnnouncedOneSelected();
     void listShowsEachPollOnceItsPageIsRead_data();
     void listShowsEachPollOnceItsPageIsRead();
@@ -214,6 +215,33 @@ void TstForm1::statusLineSaysWhatThePollFound()
     QVERIFY2(when.match(shown).hasMatch() && shown.endsWith(u": "_s + status), qPrintable(shown));
 }
 
+// The line says in Swedish why, a reason for each kind; the transport's own
+// words, often English and sometimes markup, are for the tooltip only.
+void TstForm1::everyFailureHasItsOwnSwedishReason()
+{
+    using Error = FetchResult::Error;
+    auto *status = child<QLabel>(u"lblStatus"_s);
+    const QString detail = u"SSL handshake failed: <b>x</b>"_s;
+    QStringList reasons;
+    for (const Error error :
+         {Error::HttpStatus, Error::Timeout, Error::TooLarge, Error::ConnectionRefused,
+          Error::HostNotFound, Error::Truncated, Error::Redirect, Error::UnknownEncoding,
+          Error::BadGzip, Error::Certificate, Error::Tls, Error::Busy, Error::Cancelled,
+          Error::Network}) {
+        m_platform->fetchAnswers << FetchResult::failure(error, 503, detail);
+        Q_EMIT timer1()->ticked();
+        const QString line = status->text();
+        const QString reason = line.section(u": kunde inte nå chattsidan – "_s, 1);
+        QVERIFY2(!reason.isEmpty() && !reasons.contains(reason) && !line.contains(u"SSL"_s),
+                 qPrintable(line));
+        reasons << reason;
+        QVERIFY2(status->toolTip().contains(detail.toHtmlEscaped()), qPrintable(status->toolTip()));
+    }
+    m_platform->fetchAnswers << pageOf({});
+    Q_EMIT timer1()->ticked();
+    QCOMPARE(status->toolTip(), QString());
+}
+
 // An alert box finds this poll's names behind it, with the announced one selected.
 void TstForm1::alertShowsThisPollsNamesWithTheAnnouncedOneSelected()
 {
@@ -240,8 +268,8 @@ void TstForm1::listShowsEachPollOnceItsPageIsRead_data()
     QTest::addColumn<FetchResult>("second");
     QTest::addColumn<QString>("after");
     QTest::addColumn<bool>("repainted");
-    QTest::newRow("same names: nothing to paint") << pageOf(FirstNames) << u"Bo,Åsa,Cia | row 2"_s
-                                                  << false;
+    QTest::newRow("same names: nothing to paint")
+        << pageOf(FirstNames) << u"Bo,Åsa,Cia | row 2"_s << false;
     QTest::newRow("one name replaced by one as long")
         << pageOf({u"Bo"_s, u"Dan"_s, u"Cia"_s}) << u"Bo,Dan,Cia | row 2"_s << true;
     QTest::newRow("a failure leaves it empty")
