@@ -12,10 +12,9 @@ VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # program on a virtual X display; one test plays the alerts on a headless
 # Weston into a private PulseAudio, natively on Qt's wayland platform, with the
 # freedesktop sound theme's bell played through libcanberra's PulseAudio
-# backend; the https tests make their certificates with openssl.
+# backend.
 VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool
-    weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse
-    openssl)
+    weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.
 VINDRIK_CHECK_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format-14 cppcheck)

@@ -17,7 +17,6 @@
 #include <QSslKey>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -67,24 +66,6 @@ Script redirectTo(const QByteArray &location, int afterMs = 0)
          .close = true}};
 }
 
-// Runs openssl in dir; empty on success, else what it said.
-QString openssl(const QString &dir, const QStringList &args)
-{
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(u"openssl"_s, args);
-    if (!process.waitForFinished(30'000) || process.exitCode() != 0)
-        return u"openssl %1: %2"_s.arg(args.join(u' '), QString::fromLocal8Bit(process.readAll()));
-    return {};
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 qint64 procStatusKiB(const char *field)
 {
     QFile file(u"/proc/self/status"_s);
@@ -104,7 +85,6 @@ class TstDesktopFetch : public QObject
     PageServer otherHost;
     PageServer trustedTls;
     PageServer untrustedTls;
-    QTemporaryDir pki;
 
     QUrl pageUrl() const { return userListUrl(server.hostAndPort()); }
     FetchResult fetch() { return DesktopPlatform({TimeoutMs, MaxBody}).fetchPage(pageUrl()); }
@@ -131,45 +111,27 @@ private Q_SLOTS:
     void finishedRepliesAreFreed();
 };
 
-// Two certificates for 127.0.0.1 with one key: one signed by a CA that this
-// process alone trusts, one by a CA nobody trusts. Made afresh on every run.
+// tls/: one key for 127.0.0.1 with two certificates, one signed by a CA that
+// this process alone trusts, one by a CA nobody trusts. Made once with
+// openssl, valid until 2126; the CAs' keys were thrown away.
 void TstDesktopFetch::initTls()
 {
-    QVERIFY(pki.isValid());
-    const QString dir = pki.path();
-    const QStringList newKey{u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
-                             u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s};
-    QFile ext(pki.filePath(u"ext.cnf"_s));
-    QVERIFY(ext.open(QIODevice::WriteOnly) && ext.write("subjectAltName=IP:127.0.0.1\n") > 0);
-    ext.close();
-    for (const QString &ca : {u"trusted"_s, u"untrusted"_s}) {
-        const QString made = openssl(dir, QStringList{u"req"_s, u"-x509"_s} + newKey +
-                                              QStringList{u"-keyout"_s, ca + u".key"_s, u"-out"_s,
-                                                          ca + u".pem"_s, u"-days"_s, u"2"_s,
-                                                          u"-subj"_s, u"/CN=Vindrik test "_s + ca});
-        QVERIFY2(made.isEmpty(), qPrintable(made));
-    }
-    QString made = openssl(dir, QStringList{u"req"_s} + newKey +
-                                    QStringList{u"-keyout"_s, u"server.key"_s, u"-out"_s,
-                                                u"server.csr"_s, u"-subj"_s, u"/CN=127.0.0.1"_s});
-    QVERIFY2(made.isEmpty(), qPrintable(made));
-    for (const QString &ca : {u"trusted"_s, u"untrusted"_s}) {
-        made =
-            openssl(dir, {u"x509"_s, u"-req"_s, u"-in"_s, u"server.csr"_s, u"-CA"_s, ca + u".pem"_s,
-                          u"-CAkey"_s, ca + u".key"_s, u"-CAcreateserial"_s, u"-days"_s, u"2"_s,
-                          u"-extfile"_s, u"ext.cnf"_s, u"-out"_s, ca + u"-server.pem"_s});
-        QVERIFY2(made.isEmpty(), qPrintable(made));
+    const auto pem = [](const char *name) {
+        QFile file(QFINDTESTDATA(u"tls/"_s + QLatin1StringView(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    for (PageServer *site : {&trustedTls, &untrustedTls}) {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setLocalCertificate(QSslCertificate(readFile(pki.filePath(ca + u"-server.pem"_s))));
-        tls.setPrivateKey(QSslKey(readFile(pki.filePath(u"server.key"_s)), QSsl::Ec));
+        tls.setLocalCertificate(
+            QSslCertificate(pem(site == &trustedTls ? "trusted.pem" : "untrusted.pem")));
+        tls.setPrivateKey(QSslKey(pem("server.key"), QSsl::Ec));
         QVERIFY(!tls.localCertificate().isNull() && !tls.privateKey().isNull());
-        PageServer &site = ca == u"trusted" ? trustedTls : untrustedTls;
-        site.useTls(tls);
-        QVERIFY(site.listen());
+        site->useTls(tls);
+        QVERIFY(site->listen());
     }
     // Trusted by this process only, never by the system.
     QSslConfiguration client = QSslConfiguration::defaultConfiguration();
-    client.addCaCertificates(QSslCertificate::fromData(readFile(pki.filePath(u"trusted.pem"_s))));
+    client.addCaCertificates(QSslCertificate::fromData(pem("ca.pem")));
     QSslConfiguration::setDefaultConfiguration(client);
 }
 
