@@ -59,7 +59,7 @@ void TstPollCycle::init()
 {
     state = MemoryWatchState();
     platform = FakePlatform();
-    cycle.emplace(state, platform, QUrl(u"http://chat.test/login/chat/users.asp"_s));
+    cycle.emplace(state, platform, userListUrl(u"chat.test"_s));
 }
 
 void TstPollCycle::setsIntervalClearsThenFailedFetchLeavesAllEmpty_data()

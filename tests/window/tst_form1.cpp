@@ -9,7 +9,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,6 +21,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
+using Error = FetchResult::Error;
 Q_DECLARE_METATYPE(FetchResult)
 
 namespace {
@@ -30,8 +30,6 @@ FetchResult pageOf(const QStringList &names)
 {
     return FetchResult::page(QString::fromUtf8(ChatSite::userListPage(names)));
 }
-
-const QStringList FirstNames{u"Bo"_s, u"Åsa"_s, u"Cia"_s};
 
 // The list as the user sees it: entries and selection.
 QString shown(const QListWidget *list)
@@ -58,15 +56,17 @@ class TstForm1 : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void init();
-    void freshWindowHasDesignStartValuesAndRowNames();
+    void freshWindowHasItsStartValues();
     void everyCaptionFitsAndRowZeroLinesUpInThePlainFont();
-    void tabOrderAltSAndClickedPipLjudRefusal();
+    void tabGoesListNicksButtonOptionsInterval();
+    void altSStartsAndStopsWatching();
+    void secondOfPipAndLjudClickedIsRefused();
     void statusLineSaysWhatThePollFound_data();
     void statusLineSaysWhatThePollFound();
-    void everyFailureHasItsOwnSwedishReason();
     void alertShowsThisPollsNamesWithTheAnnouncedOneSelected();
     void listShowsEachPollOnceItsPageIsRead_data();
     void listShowsEachPollOnceItsPageIsRead();
+    void closingEndsThePollUnderWay();
     void pageBufferAndNicksTakeMoreThanALineEditLimit();
     void textCursorRestsUntilInput();
 
@@ -78,6 +78,7 @@ private:
     }
     QCheckBox *box(const QString &name) const { return child<QCheckBox>(name); }
     Timer *timer1() const { return child<Timer>(u"Timer1"_s); }
+    QString status() const { return child<QLabel>(u"lblStatus"_s)->text(); }
 
     std::unique_ptr<FakePlatform> m_platform;
     std::unique_ptr<Form1> m_form;
@@ -87,8 +88,7 @@ void TstForm1::init()
 {
     m_form.reset();
     m_platform = std::make_unique<FakePlatform>();
-    m_form =
-        std::make_unique<Form1>(*m_platform, QUrl(u"http://chat.example/login/chat/users.asp"_s));
+    m_form = std::make_unique<Form1>(*m_platform, QUrl(u"http://chat.example/"_s));
     m_form->show();
     QApplication::setActiveWindow(m_form.get());
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
@@ -101,32 +101,28 @@ void TstForm1::init()
         QVERIFY2(m_form->findChild<QObject *>(name), qPrintable(u"no control "_s + name));
 }
 
-void TstForm1::freshWindowHasDesignStartValuesAndRowNames()
+void TstForm1::freshWindowHasItsStartValues()
 {
     QCOMPARE(m_form->windowTitle(), u"Vindriks Chatt sökning"_s);
     auto *combo = child<QComboBox>(u"Combo1"_s);
     QStringList choices{combo->currentText(), QString::number(combo->currentIndex())};
     for (int i = 0; i < combo->count(); ++i)
         choices << combo->itemText(i);
-    QCOMPARE(choices, (QStringList{u"3"_s, u"-1"_s, u"3"_s, u"5"_s, u"7"_s, u"10"_s, u"15"_s,
-                                   u"20"_s, u"30"_s, u"40"_s, u"50"_s, u"60"_s}));
-    // Typing "1" must not become "10" by completion.
+    QCOMPARE(choices.join(u' '), u"3 -1 3 5 7 10 15 20 30 40 50 60"_s);
     combo->setFocus(); // completion works only where the user types
     combo->lineEdit()->selectAll();
     QTest::keyClicks(combo->lineEdit(), u"1"_s);
-    QCOMPARE(combo->currentText(), u"1"_s);
-    QCOMPARE(child<QPushButton>(u"CmdKnapp"_s)->text(), u"&Starta programmet"_s);
+    QCOMPARE(combo->currentText(), u"1"_s); // not "10"
     QVERIFY(!timer1()->isEnabled() && timer1()->interval() == 10'000);
     QVERIFY(child<Timer>(u"Timer2"_s)->isEnabled() && child<Timer>(u"Timer2"_s)->interval() == 500);
     QVERIFY(child(u"Text1"_s)->isHidden());
     // Assistive tools must tell the rows apart.
-    const QStringList names{u"txtNick%1"_s, u"chkPopup%1"_s, u"chkPip%1"_s, u"ChkLjud%1"_s};
-    const QStringList kinds{u"Nick"_s, u"Popup"_s, u"Pip"_s, u"Ljud"_s};
-    for (int row = 0; row < WatchState::RowCount; ++row)
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(QAccessible::queryAccessibleInterface(child(names[i].arg(row)))
-                         ->text(QAccessible::Name),
-                     u"%1, rad %2"_s.arg(kinds[i]).arg(row + 1));
+    for (const auto &[name, kind] : {std::pair{u"txtNick7"_s, u"Nick"_s},
+                                     {u"chkPopup7"_s, u"Popup"_s},
+                                     {u"chkPip7"_s, u"Pip"_s},
+                                     {u"ChkLjud7"_s, u"Ljud"_s}})
+        QCOMPARE(QAccessible::queryAccessibleInterface(child(name))->text(QAccessible::Name),
+                 kind + u", rad 8"_s);
 }
 
 // Whatever the desktop's font, no control is smaller than its caption needs,
@@ -134,23 +130,21 @@ void TstForm1::freshWindowHasDesignStartValuesAndRowNames()
 void TstForm1::everyCaptionFitsAndRowZeroLinesUpInThePlainFont()
 {
     for (QWidget *control : m_form->findChildren<QWidget *>()) {
-        if (control->objectName().isEmpty() || control->isHidden())
-            continue;
         const QSize needed = control->minimumSizeHint();
-        QVERIFY2(control->width() >= needed.width() && control->height() >= needed.height(),
+        QVERIFY2(control->objectName().isEmpty() || control->isHidden() ||
+                     (control->width() >= needed.width() && control->height() >= needed.height()),
                  qPrintable(control->objectName()));
     }
     for (const QString &option : {u"chkPopup"_s, u"chkPip"_s, u"ChkLjud"_s}) {
         QCheckBox *zero = box(option + u'0');
-        QCheckBox *one = box(option + u'1');
-        QCOMPARE(zero->mapTo(m_form.get(), QPoint()).x(), one->x());
-        QCOMPARE(zero->mapTo(m_form.get(), QPoint()).y(), child(u"txtNick0"_s)->y());
-        QCOMPARE(zero->font(), one->font());
+        QCOMPARE(zero->mapTo(m_form.get(), QPoint()),
+                 QPoint(box(option + u'1')->x(), child(u"txtNick0"_s)->y()));
+        QCOMPARE(zero->font(), box(option + u'1')->font());
     }
     QVERIFY(child(u"Frame2"_s)->font().bold() && !box(u"chkPip0"_s)->font().bold());
 }
 
-void TstForm1::tabOrderAltSAndClickedPipLjudRefusal()
+void TstForm1::tabGoesListNicksButtonOptionsInterval()
 {
     // Disabled options are skipped by Tab; Timer2 enables them once a row has a nick.
     for (int row = 1; row < WatchState::RowCount; ++row)
@@ -175,16 +169,21 @@ void TstForm1::tabOrderAltSAndClickedPipLjudRefusal()
         visited << control->objectName();
     }
     QCOMPARE(visited, expected);
+}
 
+void TstForm1::altSStartsAndStopsWatching()
+{
     auto *button = child<QPushButton>(u"CmdKnapp"_s);
-    QTest::keyClick(m_form.get(), Qt::Key_S, Qt::AltModifier);
-    QTRY_COMPARE(button->text(), u"&Stoppa programmet"_s);
-    QVERIFY(timer1()->isEnabled() && timer1()->isRunning());
-    QTest::keyClick(m_form.get(), Qt::Key_S, Qt::AltModifier);
-    QTRY_COMPARE(button->text(), u"&Starta programmet"_s);
-    QVERIFY(!timer1()->isEnabled() && !timer1()->isRunning());
+    for (const QString &caption : {u"&Stoppa programmet"_s, u"&Starta programmet"_s}) {
+        QTest::keyClick(m_form.get(), Qt::Key_S, Qt::AltModifier);
+        QTRY_COMPARE(button->text(), caption);
+        QCOMPARE(timer1()->isRunning(), caption.startsWith(u"&Stoppa"));
+    }
     QVERIFY(m_platform->calls.isEmpty()); // no poll before a whole interval
+}
 
+void TstForm1::secondOfPipAndLjudClickedIsRefused()
+{
     for (const QString &name : {u"chkPopup4"_s, u"ChkLjud4"_s, u"chkPip4"_s}) // click on the tick
         QTest::mouseClick(box(name), Qt::LeftButton, {}, QPoint(6, box(name)->height() / 2));
     QCOMPARE(m_platform->calls, QStringList{u"message OBS!|Kan ej ha både pip och ljud"_s});
@@ -195,32 +194,28 @@ void TstForm1::tabOrderAltSAndClickedPipLjudRefusal()
 void TstForm1::statusLineSaysWhatThePollFound_data()
 {
     QTest::addColumn<FetchResult>("fetched");
-    QTest::addColumn<QString>("status"); // after "Senaste kontroll HH:MM:SS: "
+    QTest::addColumn<QString>("says"); // after "Senaste kontroll HH:MM:SS: "
     QTest::newRow("nobody") << pageOf({}) << u"ingen online"_s;
     QTest::newRow("one") << pageOf({u"Åsa"_s}) << u"1 person online"_s;
     QTest::newRow("three") << pageOf({u"Åsa"_s, u"Bo"_s, u"Åsa"_s}) << u"3 personer online"_s;
     // Never to be mistaken for an empty chat.
-    QTest::newRow("failure") << FetchResult::failure(FetchResult::Error::HttpStatus, 503)
+    QTest::newRow("failure") << FetchResult::failure(Error::HttpStatus, 503)
                              << u"kunde inte nå chattsidan – servern svarade med HTTP-status 503"_s;
 }
 
 void TstForm1::statusLineSaysWhatThePollFound()
 {
     QFETCH(FetchResult, fetched);
-    QFETCH(QString, status);
+    QFETCH(QString, says);
     m_platform->fetchAnswers << fetched;
     Q_EMIT timer1()->ticked();
-    const QString shown = child<QLabel>(u"lblStatus"_s)->text();
     static const QRegularExpression when(u"^Senaste kontroll \\d\\d:\\d\\d:\\d\\d: "_s);
-    QVERIFY2(when.match(shown).hasMatch() && shown.endsWith(u": "_s + status), qPrintable(shown));
-}
-
-// The line says in Swedish why, a reason for each kind; the transport's own
-// words, often English and sometimes markup, are for the tooltip only.
-void TstForm1::everyFailureHasItsOwnSwedishReason()
-{
-    using Error = FetchResult::Error;
-    auto *status = child<QLabel>(u"lblStatus"_s);
+    QVERIFY2(when.match(status()).hasMatch() && status().endsWith(u": "_s + says),
+             qPrintable(status()));
+    if (fetched.ok())
+        return;
+    // Every failure has a Swedish reason of its own; the transport's words,
+    // often English and sometimes markup, are for the tooltip only.
     const QString detail = u"SSL handshake failed: <b>x</b>"_s;
     QStringList reasons;
     for (const Error error :
@@ -230,16 +225,16 @@ void TstForm1::everyFailureHasItsOwnSwedishReason()
           Error::Network}) {
         m_platform->fetchAnswers << FetchResult::failure(error, 503, detail);
         Q_EMIT timer1()->ticked();
-        const QString line = status->text();
-        const QString reason = line.section(u": kunde inte nå chattsidan – "_s, 1);
-        QVERIFY2(!reason.isEmpty() && !reasons.contains(reason) && !line.contains(u"SSL"_s),
-                 qPrintable(line));
+        const QString reason = status().section(u": kunde inte nå chattsidan – "_s, 1);
+        QVERIFY2(!reason.isEmpty() && !reasons.contains(reason) && !reason.contains(u"SSL"_s),
+                 qPrintable(status()));
         reasons << reason;
-        QVERIFY2(status->toolTip().contains(detail.toHtmlEscaped()), qPrintable(status->toolTip()));
+        const QString tip = child<QLabel>(u"lblStatus"_s)->toolTip();
+        QVERIFY2(tip.contains(detail.toHtmlEscaped()), qPrintable(tip));
     }
     m_platform->fetchAnswers << pageOf({});
     Q_EMIT timer1()->ticked();
-    QCOMPARE(status->toolTip(), QString());
+    QCOMPARE(child<QLabel>(u"lblStatus"_s)->toolTip(), QString());
 }
 
 // An alert box finds this poll's names behind it, with the announced one selected.
@@ -269,22 +264,22 @@ void TstForm1::listShowsEachPollOnceItsPageIsRead_data()
     QTest::addColumn<QString>("after");
     QTest::addColumn<bool>("repainted");
     QTest::newRow("same names: nothing to paint")
-        << pageOf(FirstNames) << u"Bo,Åsa,Cia | row 2"_s << false;
+        << pageOf({u"Bo"_s, u"Åsa"_s, u"Cia"_s}) << u"Bo,Åsa,Cia | row 2"_s << false;
     QTest::newRow("one name replaced by one as long")
         << pageOf({u"Bo"_s, u"Dan"_s, u"Cia"_s}) << u"Bo,Dan,Cia | row 2"_s << true;
     QTest::newRow("a failure leaves it empty")
-        << FetchResult::failure(FetchResult::Error::Timeout) << u" | row -1"_s << true;
+        << FetchResult::failure(Error::Timeout) << u" | row -1"_s << true;
 }
 
 // The list is never emptied while the page is fetched, and is filled afresh
-// only when the names differ, so a poll that brings the same names paints nothing.
+// only when the names differ.
 void TstForm1::listShowsEachPollOnceItsPageIsRead()
 {
     QFETCH(FetchResult, second);
     QFETCH(QString, after);
     QFETCH(bool, repainted);
     auto *list = child<QListWidget>(u"List1"_s);
-    m_platform->fetchAnswers << pageOf(FirstNames) << second;
+    m_platform->fetchAnswers << pageOf({u"Bo"_s, u"Åsa"_s, u"Cia"_s}) << second;
     Q_EMIT timer1()->ticked();
     QCoreApplication::processEvents();
     PaintCounter counter;
@@ -299,6 +294,17 @@ void TstForm1::listShowsEachPollOnceItsPageIsRead()
     QCOMPARE(whileFetching, u"Bo,Åsa,Cia | row 2"_s);
     QCOMPARE(shown(list), after);
     QCOMPARE(counter.paints > 0, repainted);
+}
+
+void TstForm1::closingEndsThePollUnderWay()
+{
+    child<QLineEdit>(u"txtNick0"_s)->setText(u"Bo"_s);
+    box(u"chkPip0"_s)->setChecked(true);
+    m_platform->fetchAnswers << pageOf({u"Bo"_s});
+    m_platform->onFetch = [this] { m_form->close(); };
+    Q_EMIT timer1()->ticked();
+    QCOMPARE(m_platform->calls, (QStringList{u"fetch http://chat.example/"_s, u"cancel"_s}));
+    QVERIFY(status().isEmpty());
 }
 
 void TstForm1::pageBufferAndNicksTakeMoreThanALineEditLimit()
