@@ -13,20 +13,29 @@
 class FakePlatform : public Platform
 {
 public:
-    FetchResult fetchPage(const QUrl &url) override;
-    void cancelFetch() override;
-    void showMessage(const QString &text, const QString &title) override;
-    void beep() override;
-    void playSoundFile(const QString &path) override;
-    QString programFolder() const override { return folder; }
+    FetchResult fetchPage(const QUrl &url) override
+    {
+        calls << QStringLiteral("fetch ") + url.toString();
+        if (onFetch)
+            onFetch();
+        return fetchAnswers.isEmpty() ? FetchResult::page({}) : fetchAnswers.dequeue();
+    }
+    void cancelFetch() override { calls << QStringLiteral("cancel"); }
+    void showMessage(const QString &text, const QString &title) override
+    {
+        calls << QStringLiteral("message %1|%2").arg(title, text);
+        if (onMessage)
+            onMessage(text, title);
+    }
+    void beep() override { calls << QStringLiteral("beep"); }
+    void playSoundFile(const QString &path) override { calls << QStringLiteral("sound ") + path; }
+    QString programFolder() const override { return QStringLiteral("/opt/vindrik"); }
 
     // Answers for the next fetches; when empty, a fetch returns an empty page.
     QQueue<FetchResult> fetchAnswers;
     // Run during a fetch or a message, as if the event loop ran meanwhile.
     std::function<void()> onFetch;
     std::function<void(const QString &text, const QString &title)> onMessage;
-
-    QString folder = QStringLiteral("/opt/vindrik");
     // "fetch <url>", "message <title>|<text>", "beep", "sound <path>", "cancel"
     QStringList calls;
 };

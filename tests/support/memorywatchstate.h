@@ -3,8 +3,8 @@
 #include "watchstate.h"
 
 #include <QList>
+
 #include <array>
-#include <functional>
 
 // The window's state held in plain members, for engine tests.
 class MemoryWatchState : public WatchState
@@ -21,19 +21,29 @@ public:
     void setPage(const QString &text) override { strPage = text; }
     QString page() const override { return strPage; }
     ScanPositions &scanPositions() override { return positions; }
-    void clearOnline() override;
+    void clearOnline() override
+    {
+        online.clear();
+        selected = -1;
+    }
     void appendOnline(const QStringList &names) override { online += names; }
     qsizetype onlineCount() const override { return online.size(); }
     QString onlineText(qsizetype index) const override { return online.value(index); }
-    void selectOnline(qsizetype index) override;
+    void selectOnline(qsizetype index) override { selectionHistory << (selected = index); }
     qsizetype selectedOnline() const override { return selected; }
     QString nick(int row) const override { return rows.at(row).nick; }
-    bool isTicked(int row, Option option) const override;
-    void setTicked(int row, Option option, bool ticked) override;
-    void setOptionEnabled(int row, Option option, bool enabled) override;
-
-    // Called after every setTicked, like a check box's change signal.
-    std::function<void(int row, Option option)> onTickChanged;
+    bool isTicked(int row, Option option) const override
+    {
+        return rows.at(row).ticked.at(int(option));
+    }
+    void setTicked(int row, Option option, bool ticked) override
+    {
+        rows.at(row).ticked.at(int(option)) = ticked;
+    }
+    void setOptionEnabled(int row, Option option, bool enabled) override
+    {
+        rows.at(row).enabled.at(int(option)) = enabled;
+    }
 
     QString interval = QStringLiteral("3");
     QList<int> pollIntervals;

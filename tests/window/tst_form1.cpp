@@ -55,26 +55,317 @@ class TstForm1 : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void freshWindowHasItsStartValues();
-    void everyCaptionFitsAndRowZeroLinesUpInThePlainFont();
-    void tabGoesListNicksButtonOptionsInterval();
-    void altSStartsAndStopsWatching();
-    void secondOfPipAndLjudClickedIsRefused();
-    void statusLineSaysWhatThePollFound_data();
-    void statusLineSaysWhatThePollFound();
-    void alertShowsThisPollsNamesWithTheAnnouncedOneSelected();
-    void listShowsEachPollOnceItsPageIsRead_data();
-    void listShowsEachPollOnceItsPageIsRead();
-    void closingEndsThePollUnderWay();
-    void pageBufferAndNicksTakeMoreThanALineEditLimit();
-    void textCursorRestsUntilInput();
+    void init()
+    {
+        m_form.reset();
+        m_platform = std::make_unique<FakePlatform>();
+        m_form = std::make_unique<Form1>(*m_platform, QUrl(u"http://chat.example/"_s));
+        m_form->show();
+        QApplication::setActiveWindow(m_form.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    }
+
+    void freshWindowHasItsStartValues()
+    {
+        QCOMPARE(m_form->windowTitle(), u"Vindriks Chatt sökning"_s);
+        auto *combo = child<QComboBox>(u"Combo1"_s);
+        QStringList choices{combo->currentText(), QString::number(combo->currentIndex())};
+        for (int i = 0; i < combo->count(); ++i)
+            choices << combo->itemText(i);
+        QCOMPARE(choices.join(u' '), u"3 -1 3 5 7 10 15 20 30 40 50 60"_s);
+        combo->setFocus(); // completion works only where the user types
+        combo->lineEdit()->selectAll();
+        QTest::keyClicks(combo->lineEdit(), u"1"_s);
+        QCOMPARE(combo->currentText(), u"1"_s); // not "10"
+        QVERIFY(!timer1()->isEnabled() && timer1()->interval() == 10'000);
+        QVERIFY(child<Timer>(u"Timer2"_s)->isEnabled() &&
+                child<Timer>(u"Timer2"_s)->interval() == 500);
+        QVERIFY(child(u"Text1"_s)->isHidden());
+        // Assistive tools must tell the rows apart.
+        for (const auto &[name, kind] : {std::pair{u"txtNick7"_s, u"Nick"_s},
+                                         {u"chkPopup7"_s, u"Popup"_s},
+                                         {u"chkPip7"_s, u"Pip"_s},
+                                         {u"ChkLjud7"_s, u"Ljud"_s}})
+            QCOMPARE(QAccessible::queryAccessibleInterface(child(name))->text(QAccessible::Name),
+                     kind + u", rad 8"_s);
+    }
+
+    // Whatever the desktop's font, no control is smaller than its caption needs,
+    // and row 0, inside "Personer", is one with rows 1 to 7 on the window.
+    void everyCaptionFitsAndRowZeroLinesUpInThePlainFont()
+    {
+        for (QWidget *control : m_form->findChildren<QWidget *>()) {
+            const QSize needed = control->minimumSizeHint();
+            QVERIFY2(
+                control->objectName().isEmpty() || control->isHidden() ||
+                    (control->width() >= needed.width() && control->height() >= needed.height()),
+                qPrintable(control->objectName()));
+        }
+        for (const QString &option : {u"chkPopup"_s, u"chkPip"_s, u"ChkLjud"_s}) {
+            QCheckBox *zero = box(option + u'0');
+            QCOMPARE(zero->mapTo(m_form.get(), QPoint()),
+                     QPoint(box(option + u'1')->x(), child(u"txtNick0"_s)->y()));
+            QCOMPARE(zero->font(), box(option + u'1')->font());
+        }
+        QVERIFY(child(u"Frame2"_s)->font().bold() && !box(u"chkPip0"_s)->font().bold());
+    }
+
+    void tabGoesListNicksButtonOptionsInterval()
+    {
+        QStringList expected{u"List1"_s};
+        for (int row = 0; row < WatchState::RowCount; ++row)
+            expected << u"txtNick%1"_s.arg(row);
+        expected << u"CmdKnapp"_s;
+        for (int row = 0; row < WatchState::RowCount; ++row)
+            expected << u"chkPopup%1"_s.arg(row) << u"chkPip%1"_s.arg(row)
+                     << u"ChkLjud%1"_s.arg(row);
+        expected << u"Combo1"_s << u"List1"_s;
+        QStringList chain; // the controls Tab can reach, in the order it reaches them
+        for (QWidget *control = child(u"List1"_s); chain.size() < expected.size();
+             control = control->nextInFocusChain()) {
+            if ((control->focusPolicy() & Qt::TabFocus) && !control->objectName().isEmpty())
+                chain << control->objectName();
+        }
+        QCOMPARE(chain, expected);
+    }
+
+    void altSStartsAndStopsWatching()
+    {
+        auto *button = child<QPushButton>(u"CmdKnapp"_s);
+        for (const QString &caption : {u"&Stoppa programmet"_s, u"&Starta programmet"_s}) {
+            QTest::keyClick(m_form.get(), Qt::Key_S, Qt::AltModifier);
+            QTRY_COMPARE(button->text(), caption);
+            QCOMPARE(timer1()->isRunning(), caption.startsWith(u"&Stoppa"));
+        }
+        QVERIFY(m_platform->calls.isEmpty()); // no poll before a whole interval
+    }
+
+    void secondOfPipAndLjudClickedIsRefused_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::newRow("Pip, then Ljud") << u"chkPip4"_s << u"ChkLjud4"_s;
+        QTest::newRow("Ljud, then Pip") << u"ChkLjud4"_s << u"chkPip4"_s;
+    }
+
+    // Popup combines with either; of Pip and Ljud the one ticked first stays.
+    void secondOfPipAndLjudClickedIsRefused()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        for (const QString &name : {u"chkPopup4"_s, first, second}) // click on the tick
+            QTest::mouseClick(box(name), Qt::LeftButton, {}, QPoint(6, box(name)->height() / 2));
+        QCOMPARE(m_platform->calls, QStringList{u"message OBS!|Kan ej ha både pip och ljud"_s});
+        QVERIFY(box(u"chkPopup4"_s)->isChecked() && box(first)->isChecked() &&
+                !box(second)->isChecked());
+    }
+
+    void statusLineSaysWhatThePollFound_data()
+    {
+        QTest::addColumn<FetchResult>("fetched");
+        QTest::addColumn<QString>("says"); // after "Senaste kontroll HH:MM:SS: "
+        QTest::newRow("nobody") << pageOf({}) << u"ingen online"_s;
+        QTest::newRow("one") << pageOf({u"Åsa"_s}) << u"1 person online"_s;
+        QTest::newRow("three") << pageOf({u"Åsa"_s, u"Bo"_s, u"Åsa"_s}) << u"3 personer online"_s;
+        // Never to be mistaken for an empty chat.
+        QTest::newRow("failure")
+            << FetchResult::failure(Error::HttpStatus, 503)
+            << u"kunde inte nå chattsidan – servern svarade med HTTP-status 503"_s;
+    }
+
+    void statusLineSaysWhatThePollFound()
+    {
+        QFETCH(FetchResult, fetched);
+        QFETCH(QString, says);
+        m_platform->fetchAnswers << fetched;
+        Q_EMIT timer1()->ticked();
+        static const QRegularExpression when(u"^Senaste kontroll \\d\\d:\\d\\d:\\d\\d: "_s);
+        QVERIFY2(when.match(status()).hasMatch() && status().endsWith(u": "_s + says),
+                 qPrintable(status()));
+        if (fetched.ok())
+            return;
+        // Every failure has a Swedish reason of its own; the transport's words,
+        // often English and sometimes markup, are for the tooltip only.
+        const QString detail = u"SSL handshake failed: <b>x</b>"_s;
+        QStringList reasons;
+        for (const Error error :
+             {Error::HttpStatus, Error::Timeout, Error::TooLarge, Error::ConnectionRefused,
+              Error::HostNotFound, Error::Truncated, Error::Redirect, Error::UnknownEncoding,
+              Error::BadGzip, Error::Certificate, Error::Tls, Error::Busy, Error::Cancelled,
+              Error::Network}) {
+            m_platform->fetchAnswers << FetchResult::failure(error, 503, detail);
+            Q_EMIT timer1()->ticked();
+            const QString reason = status().section(u": kunde inte nå chattsidan – "_s, 1);
+            QVERIFY2(!reason.isEmpty() && !reasons.contains(reason) && !reason.contains(u"SSL"_s),
+                     qPrintable(status()));
+            reasons << reason;
+            const QString tip = child<QLabel>(u"lblStatus"_s)->toolTip();
+            QVERIFY2(tip.contains(detail.toHtmlEscaped()), qPrintable(tip));
+        }
+        m_platform->fetchAnswers << pageOf({});
+        Q_EMIT timer1()->ticked();
+        QCOMPARE(child<QLabel>(u"lblStatus"_s)->toolTip(), QString());
+    }
+
+    void listShowsEachPollOnceItsPageIsRead_data()
+    {
+        QTest::addColumn<FetchResult>("second");
+        QTest::addColumn<QStringList>("underAlerts"); // what each alert box finds behind it
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("repainted");
+        QTest::newRow("same names: nothing to paint")
+            << pageOf({u"Bo"_s, u"Åsa"_s, u"Cia"_s}) << QStringList() << u"Bo,Åsa,Cia | row 2"_s
+            << false;
+        const QString dan = u"Bo,Dan,Cia,Dan,dan | row %1"_s;
+        QTest::newRow("a name replaced by one as long, twice announced")
+            << pageOf({u"Bo"_s, u"Dan"_s, u"Cia"_s, u"Dan"_s, u"dan"_s})
+            << QStringList{dan.arg(1), dan.arg(3)} << dan.arg(4) << true;
+        QTest::newRow("a failure leaves it empty")
+            << FetchResult::failure(Error::Timeout) << QStringList() << u" | row -1"_s << true;
+    }
+
+    // The list is never emptied while the page is fetched, and is filled afresh
+    // only when the names differ; an alert box finds this poll's names behind
+    // it, with the announced one selected, and the walk ends on the last entry.
+    void listShowsEachPollOnceItsPageIsRead()
+    {
+        QFETCH(FetchResult, second);
+        QFETCH(QStringList, underAlerts);
+        QFETCH(QString, after);
+        QFETCH(bool, repainted);
+        auto *list = child<QListWidget>(u"List1"_s);
+        m_platform->fetchAnswers << pageOf({u"Bo"_s, u"Åsa"_s, u"Cia"_s}) << second;
+        Q_EMIT timer1()->ticked();
+        child<QLineEdit>(u"txtNick2"_s)->setText(u"Dan"_s);
+        box(u"chkPopup2"_s)->setChecked(true);
+        QCoreApplication::processEvents();
+        PaintCounter counter;
+        list->viewport()->installEventFilter(&counter);
+        QStringList seen; // while fetching, then under each alert box
+        m_platform->onFetch = [list, &seen] {
+            QCoreApplication::processEvents(); // as the real fetch's event loop does
+            seen << shown(list);
+        };
+        m_platform->onMessage = [list, &seen](const QString &, const QString &) {
+            QCoreApplication::processEvents();
+            seen << shown(list);
+        };
+        Q_EMIT timer1()->ticked();
+        QCoreApplication::processEvents();
+        QCOMPARE(seen, QStringList{u"Bo,Åsa,Cia | row 2"_s} + underAlerts);
+        QCOMPARE(shown(list), after);
+        QCOMPARE(counter.paints > 0, repainted);
+    }
+
+    void closingEndsThePollUnderWay()
+    {
+        child<QLineEdit>(u"txtNick0"_s)->setText(u"Bo"_s);
+        box(u"chkPip0"_s)->setChecked(true);
+        m_platform->fetchAnswers << pageOf({u"Bo"_s});
+        m_platform->onFetch = [this] { m_form->close(); };
+        Q_EMIT timer1()->ticked();
+        QCOMPARE(m_platform->calls, (QStringList{u"fetch http://chat.example/"_s, u"cancel"_s}));
+        QVERIFY(status().isEmpty());
+    }
+
+    void pageBufferAndNicksTakeMoreThanALineEditLimit()
+    {
+        QString text = u"rad 1\r\n\trad 2\u2029\u0000"_s;
+        while (text.size() <= 40'000)
+            text += ChatSite::userLink(u"Åsa"_s);
+        m_form->setPage(text);
+        QVERIFY(m_form->page() == text);
+        const QString nick(40'000, u'x');
+        child<QLineEdit>(u"txtNick0"_s)->setText(nick);
+        QVERIFY(m_form->nick(0) == nick);
+    }
+
+    // Left alone, the text cursor stops blinking and stays shown; a key, a click
+    // or coming back to the window hands the blink back to the desktop, and the
+    // rest counts from the latest input.
+    void textCursorRestsUntilInput()
+    {
+        QApplication::setCursorFlashTime(-1);
+        const int desktop = QApplication::cursorFlashTime(); // the theme's own rate
+        QVERIFY(desktop >= 2);
+        QApplication::setCursorFlashTime(40); // the application's own, to be given back
+        auto *nick = child<QLineEdit>(u"txtNick0"_s);
+        nick->setFocus();
+        const auto rests = [] {
+            return QTest::qWaitFor([] { return QApplication::cursorFlashTime() == 0; }, 5000);
+        };
+        {
+            CaretRest rest(300ms);
+            QVERIFY2(rests(), "left alone");
+            QEvent activate(QEvent::WindowActivate);
+            const std::pair<const char *, std::function<void()>> inputs[] = {
+                {"a key", [nick] { QTest::keyClick(nick, Qt::Key_Right); }},
+                {"a click", [nick] { QTest::mouseClick(nick, Qt::LeftButton); }},
+                {"coming back", [&] { QApplication::sendEvent(m_form.get(), &activate); }},
+            };
+            for (const auto &[what, input] : inputs) {
+                input();
+                // At the desktop's rate, not the one it was started with.
+                QVERIFY2(QApplication::cursorFlashTime() == desktop, what);
+                QVERIFY2(rests(), what);
+            }
+            QElapsedTimer sinceKey;
+            for (int key = 0; key < 5; ++key) {
+                QTest::keyClick(nick, Qt::Key_Left);
+                sinceKey.start();
+                QTest::qWait(150);
+                if (sinceKey.elapsed() < 250) // else the machine stalled past the rest
+                    QVERIFY2(QApplication::cursorFlashTime() != 0, "rested while the user typed");
+            }
+            QVERIFY(rests());
+        }
+        QCOMPARE(QApplication::cursorFlashTime(), desktop); // given back for good
+    }
+
+    void timerAtZeroOrDisabledNeverFires()
+    {
+        Timer zero;
+        Timer disabled;
+        int ticks = 0;
+        // Each runs first, so a timer that ignores the later change ticks.
+        for (Timer *timer : {&zero, &disabled}) {
+            connect(timer, &Timer::ticked, this, [&ticks] { ++ticks; });
+            timer->setInterval(20);
+            timer->setEnabled(true);
+        }
+        zero.setInterval(0);
+        disabled.setEnabled(false);
+        // A bare QTimer at 0 would tick on every pass of the loop in here.
+        QTest::qWait(200);
+        QCOMPARE(ticks, 0);
+    }
+
+    // The interval set during a tick governs the wait before the next one.
+    void timerCountsANewIntervalFromWhenItIsSet()
+    {
+        Timer timer;
+        QElapsedTimer clock;
+        QList<qint64> ticks;
+        connect(&timer, &Timer::ticked, this, [&] {
+            ticks << clock.elapsed();
+            timer.setInterval(400);
+        });
+        clock.start();
+        timer.setInterval(30);
+        timer.setEnabled(true);
+        QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), 2, 10'000);
+        timer.setEnabled(false);
+        // A busy machine makes a tick late, never early.
+        QVERIFY2(ticks[1] - ticks[0] >= 395, qPrintable(u"%1 ms apart"_s.arg(ticks[1] - ticks[0])));
+    }
 
 private:
-    // init() has checked that every control is there under its own name.
     template <typename T = QWidget> T *child(const QString &name) const
     {
-        return m_form->findChild<T *>(name);
+        T *found = m_form->findChild<T *>(name);
+        if (!found) // one clear failure rather than a crash
+            qFatal("Form1 has no control %s", qPrintable(name));
+        return found;
     }
     QCheckBox *box(const QString &name) const { return child<QCheckBox>(name); }
     Timer *timer1() const { return child<Timer>(u"Timer1"_s); }
@@ -83,290 +374,6 @@ private:
     std::unique_ptr<FakePlatform> m_platform;
     std::unique_ptr<Form1> m_form;
 };
-
-void TstForm1::init()
-{
-    m_form.reset();
-    m_platform = std::make_unique<FakePlatform>();
-    m_form = std::make_unique<Form1>(*m_platform, QUrl(u"http://chat.example/"_s));
-    m_form->show();
-    QApplication::setActiveWindow(m_form.get());
-    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-    QStringList names{u"Frame1"_s,   u"Frame2"_s, u"Frame3"_s,    u"List1"_s,  u"Text1"_s,
-                      u"CmdKnapp"_s, u"Combo1"_s, u"lblStatus"_s, u"Timer1"_s, u"Timer2"_s};
-    for (int row = 0; row < WatchState::RowCount; ++row)
-        for (const QString &name : {u"txtNick"_s, u"chkPopup"_s, u"chkPip"_s, u"ChkLjud"_s})
-            names << name + QString::number(row);
-    for (const QString &name : names)
-        QVERIFY2(m_form->findChild<QObject *>(name), qPrintable(u"no control "_s + name));
-}
-
-void TstForm1::freshWindowHasItsStartValues()
-{
-    QCOMPARE(m_form->windowTitle(), u"Vindriks Chatt sökning"_s);
-    auto *combo = child<QComboBox>(u"Combo1"_s);
-    QStringList choices{combo->currentText(), QString::number(combo->currentIndex())};
-    for (int i = 0; i < combo->count(); ++i)
-        choices << combo->itemText(i);
-    QCOMPARE(choices.join(u' '), u"3 -1 3 5 7 10 15 20 30 40 50 60"_s);
-    combo->setFocus(); // completion works only where the user types
-    combo->lineEdit()->selectAll();
-    QTest::keyClicks(combo->lineEdit(), u"1"_s);
-    QCOMPARE(combo->currentText(), u"1"_s); // not "10"
-    QVERIFY(!timer1()->isEnabled() && timer1()->interval() == 10'000);
-    QVERIFY(child<Timer>(u"Timer2"_s)->isEnabled() && child<Timer>(u"Timer2"_s)->interval() == 500);
-    QVERIFY(child(u"Text1"_s)->isHidden());
-    // Assistive tools must tell the rows apart.
-    for (const auto &[name, kind] : {std::pair{u"txtNick7"_s, u"Nick"_s},
-                                     {u"chkPopup7"_s, u"Popup"_s},
-                                     {u"chkPip7"_s, u"Pip"_s},
-                                     {u"ChkLjud7"_s, u"Ljud"_s}})
-        QCOMPARE(QAccessible::queryAccessibleInterface(child(name))->text(QAccessible::Name),
-                 kind + u", rad 8"_s);
-}
-
-// Whatever the desktop's font, no control is smaller than its caption needs,
-// and row 0, inside "Personer", is one with rows 1 to 7 on the window.
-void TstForm1::everyCaptionFitsAndRowZeroLinesUpInThePlainFont()
-{
-    for (QWidget *control : m_form->findChildren<QWidget *>()) {
-        const QSize needed = control->minimumSizeHint();
-        QVERIFY2(control->objectName().isEmpty() || control->isHidden() ||
-                     (control->width() >= needed.width() && control->height() >= needed.height()),
-                 qPrintable(control->objectName()));
-    }
-    for (const QString &option : {u"chkPopup"_s, u"chkPip"_s, u"ChkLjud"_s}) {
-        QCheckBox *zero = box(option + u'0');
-        QCOMPARE(zero->mapTo(m_form.get(), QPoint()),
-                 QPoint(box(option + u'1')->x(), child(u"txtNick0"_s)->y()));
-        QCOMPARE(zero->font(), box(option + u'1')->font());
-    }
-    QVERIFY(child(u"Frame2"_s)->font().bold() && !box(u"chkPip0"_s)->font().bold());
-}
-
-void TstForm1::tabGoesListNicksButtonOptionsInterval()
-{
-    // Disabled options are skipped by Tab; Timer2 enables them once a row has a nick.
-    for (int row = 1; row < WatchState::RowCount; ++row)
-        QTest::keyClicks(child(u"txtNick%1"_s.arg(row)), u"n"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(box(u"ChkLjud7"_s)->isEnabled(), 2000);
-    QStringList expected{u"List1"_s};
-    for (int row = 0; row < WatchState::RowCount; ++row)
-        expected << u"txtNick%1"_s.arg(row);
-    expected << u"CmdKnapp"_s;
-    for (int row = 0; row < WatchState::RowCount; ++row)
-        expected << u"chkPopup%1"_s.arg(row) << u"chkPip%1"_s.arg(row) << u"ChkLjud%1"_s.arg(row);
-    expected << u"Combo1"_s << u"List1"_s;
-    child(u"List1"_s)->setFocus();
-    QStringList visited;
-    while (visited.size() < expected.size()) {
-        QWidget *control = QApplication::focusWidget();
-        QVERIFY(control);
-        QTest::keyClick(control, Qt::Key_Tab);
-        // The interval box's own line edit holds the focus for it.
-        while (control->objectName().isEmpty() && control->parentWidget())
-            control = control->parentWidget();
-        visited << control->objectName();
-    }
-    QCOMPARE(visited, expected);
-}
-
-void TstForm1::altSStartsAndStopsWatching()
-{
-    auto *button = child<QPushButton>(u"CmdKnapp"_s);
-    for (const QString &caption : {u"&Stoppa programmet"_s, u"&Starta programmet"_s}) {
-        QTest::keyClick(m_form.get(), Qt::Key_S, Qt::AltModifier);
-        QTRY_COMPARE(button->text(), caption);
-        QCOMPARE(timer1()->isRunning(), caption.startsWith(u"&Stoppa"));
-    }
-    QVERIFY(m_platform->calls.isEmpty()); // no poll before a whole interval
-}
-
-void TstForm1::secondOfPipAndLjudClickedIsRefused()
-{
-    for (const QString &name : {u"chkPopup4"_s, u"ChkLjud4"_s, u"chkPip4"_s}) // click on the tick
-        QTest::mouseClick(box(name), Qt::LeftButton, {}, QPoint(6, box(name)->height() / 2));
-    QCOMPARE(m_platform->calls, QStringList{u"message OBS!|Kan ej ha både pip och ljud"_s});
-    QVERIFY(box(u"chkPopup4"_s)->isChecked() && box(u"ChkLjud4"_s)->isChecked());
-    QVERIFY(!box(u"chkPip4"_s)->isChecked());
-}
-
-void TstForm1::statusLineSaysWhatThePollFound_data()
-{
-    QTest::addColumn<FetchResult>("fetched");
-    QTest::addColumn<QString>("says"); // after "Senaste kontroll HH:MM:SS: "
-    QTest::newRow("nobody") << pageOf({}) << u"ingen online"_s;
-    QTest::newRow("one") << pageOf({u"Åsa"_s}) << u"1 person online"_s;
-    QTest::newRow("three") << pageOf({u"Åsa"_s, u"Bo"_s, u"Åsa"_s}) << u"3 personer online"_s;
-    // Never to be mistaken for an empty chat.
-    QTest::newRow("failure") << FetchResult::failure(Error::HttpStatus, 503)
-                             << u"kunde inte nå chattsidan – servern svarade med HTTP-status 503"_s;
-}
-
-void TstForm1::statusLineSaysWhatThePollFound()
-{
-    QFETCH(FetchResult, fetched);
-    QFETCH(QString, says);
-    m_platform->fetchAnswers << fetched;
-    Q_EMIT timer1()->ticked();
-    static const QRegularExpression when(u"^Senaste kontroll \\d\\d:\\d\\d:\\d\\d: "_s);
-    QVERIFY2(when.match(status()).hasMatch() && status().endsWith(u": "_s + says),
-             qPrintable(status()));
-    if (fetched.ok())
-        return;
-    // Every failure has a Swedish reason of its own; the transport's words,
-    // often English and sometimes markup, are for the tooltip only.
-    const QString detail = u"SSL handshake failed: <b>x</b>"_s;
-    QStringList reasons;
-    for (const Error error :
-         {Error::HttpStatus, Error::Timeout, Error::TooLarge, Error::ConnectionRefused,
-          Error::HostNotFound, Error::Truncated, Error::Redirect, Error::UnknownEncoding,
-          Error::BadGzip, Error::Certificate, Error::Tls, Error::Busy, Error::Cancelled,
-          Error::Network}) {
-        m_platform->fetchAnswers << FetchResult::failure(error, 503, detail);
-        Q_EMIT timer1()->ticked();
-        const QString reason = status().section(u": kunde inte nå chattsidan – "_s, 1);
-        QVERIFY2(!reason.isEmpty() && !reasons.contains(reason) && !reason.contains(u"SSL"_s),
-                 qPrintable(status()));
-        reasons << reason;
-        const QString tip = child<QLabel>(u"lblStatus"_s)->toolTip();
-        QVERIFY2(tip.contains(detail.toHtmlEscaped()), qPrintable(tip));
-    }
-    m_platform->fetchAnswers << pageOf({});
-    Q_EMIT timer1()->ticked();
-    QCOMPARE(child<QLabel>(u"lblStatus"_s)->toolTip(), QString());
-}
-
-// An alert box finds this poll's names behind it, with the announced one selected.
-void TstForm1::alertShowsThisPollsNamesWithTheAnnouncedOneSelected()
-{
-    const QStringList names{u"Bo"_s, u"Anna"_s, u"Cia"_s, u"Anna"_s, u"anna"_s};
-    m_platform->fetchAnswers << pageOf({u"Gammal"_s}) << pageOf(names);
-    Q_EMIT timer1()->ticked();
-    child<QLineEdit>(u"txtNick2"_s)->setText(u"Anna"_s);
-    box(u"chkPopup2"_s)->setChecked(true);
-    auto *list = child<QListWidget>(u"List1"_s);
-    QStringList seen;
-    m_platform->onMessage = [list, &seen](const QString &, const QString &) {
-        QCoreApplication::processEvents(); // as the real box's event loop does
-        seen << shown(list);
-    };
-    Q_EMIT timer1()->ticked();
-    const QString listed = names.join(u',');
-    QCOMPARE(seen, (QStringList{listed + u" | row 1"_s, listed + u" | row 3"_s}));
-    QCoreApplication::processEvents();
-    QCOMPARE(shown(list), listed + u" | row 4"_s); // the walk ends on the last entry
-}
-
-void TstForm1::listShowsEachPollOnceItsPageIsRead_data()
-{
-    QTest::addColumn<FetchResult>("second");
-    QTest::addColumn<QString>("after");
-    QTest::addColumn<bool>("repainted");
-    QTest::newRow("same names: nothing to paint")
-        << pageOf({u"Bo"_s, u"Åsa"_s, u"Cia"_s}) << u"Bo,Åsa,Cia | row 2"_s << false;
-    QTest::newRow("one name replaced by one as long")
-        << pageOf({u"Bo"_s, u"Dan"_s, u"Cia"_s}) << u"Bo,Dan,Cia | row 2"_s << true;
-    QTest::newRow("a failure leaves it empty")
-        << FetchResult::failure(Error::Timeout) << u" | row -1"_s << true;
-}
-
-// The list is never emptied while the page is fetched, and is filled afresh
-// only when the names differ.
-void TstForm1::listShowsEachPollOnceItsPageIsRead()
-{
-    QFETCH(FetchResult, second);
-    QFETCH(QString, after);
-    QFETCH(bool, repainted);
-    auto *list = child<QListWidget>(u"List1"_s);
-    m_platform->fetchAnswers << pageOf({u"Bo"_s, u"Åsa"_s, u"Cia"_s}) << second;
-    Q_EMIT timer1()->ticked();
-    QCoreApplication::processEvents();
-    PaintCounter counter;
-    list->viewport()->installEventFilter(&counter);
-    QString whileFetching;
-    m_platform->onFetch = [list, &whileFetching] {
-        QCoreApplication::processEvents(); // as the real fetch's event loop does
-        whileFetching = shown(list);
-    };
-    Q_EMIT timer1()->ticked();
-    QCoreApplication::processEvents();
-    QCOMPARE(whileFetching, u"Bo,Åsa,Cia | row 2"_s);
-    QCOMPARE(shown(list), after);
-    QCOMPARE(counter.paints > 0, repainted);
-}
-
-void TstForm1::closingEndsThePollUnderWay()
-{
-    child<QLineEdit>(u"txtNick0"_s)->setText(u"Bo"_s);
-    box(u"chkPip0"_s)->setChecked(true);
-    m_platform->fetchAnswers << pageOf({u"Bo"_s});
-    m_platform->onFetch = [this] { m_form->close(); };
-    Q_EMIT timer1()->ticked();
-    QCOMPARE(m_platform->calls, (QStringList{u"fetch http://chat.example/"_s, u"cancel"_s}));
-    QVERIFY(status().isEmpty());
-}
-
-void TstForm1::pageBufferAndNicksTakeMoreThanALineEditLimit()
-{
-    QString text = u"rad 1\r\n\trad 2\u2029\u0000"_s;
-    while (text.size() <= 40'000)
-        text += ChatSite::userLink(u"Åsa"_s);
-    m_form->setPage(text);
-    QVERIFY(m_form->page() == text);
-    const QString nick(40'000, u'x');
-    child<QLineEdit>(u"txtNick0"_s)->setText(nick);
-    QVERIFY(m_form->nick(0) == nick);
-}
-
-// Left alone, the text cursor stops blinking and stays shown; a key, a click
-// or coming back to the window hands the blink back to the desktop, and the
-// rest counts from the latest input.
-void TstForm1::textCursorRestsUntilInput()
-{
-    QApplication::setCursorFlashTime(-1);
-    const int desktop = QApplication::cursorFlashTime(); // the theme's own rate
-    QVERIFY(desktop >= 2);
-    QApplication::setCursorFlashTime(40); // fast, to see the blink stop
-    auto *nick = child<QLineEdit>(u"txtNick0"_s);
-    nick->setFocus();
-    PaintCounter counter; // a blinking cursor paints its field every half period
-    nick->installEventFilter(&counter);
-    const auto paintsOver = [&counter](int ms) {
-        counter.paints = 0;
-        QTest::qWait(ms);
-        return counter.paints;
-    };
-    const auto rests = [] {
-        return QTest::qWaitFor([] { return QApplication::cursorFlashTime() == 0; }, 5000);
-    };
-    {
-        CaretRest rest(300ms);
-        QVERIFY2(paintsOver(200) >= 3 && rests() && paintsOver(300) <= 1, "blinks, then rests");
-        QEvent activate(QEvent::WindowActivate);
-        const std::pair<const char *, std::function<void()>> inputs[] = {
-            {"a key", [nick] { QTest::keyClick(nick, Qt::Key_Right); }},
-            {"a click", [nick] { QTest::mouseClick(nick, Qt::LeftButton); }},
-            {"coming back", [&] { QApplication::sendEvent(m_form.get(), &activate); }},
-        };
-        for (const auto &[what, input] : inputs) {
-            input();
-            // At the desktop's rate, not the one it was started with.
-            QVERIFY2(QApplication::cursorFlashTime() == desktop, what);
-            QVERIFY2(rests(), what);
-        }
-        QElapsedTimer sinceKey;
-        for (int key = 0; key < 5; ++key) {
-            QTest::keyClick(nick, Qt::Key_Left);
-            sinceKey.start();
-            QTest::qWait(150);
-            if (sinceKey.elapsed() < 250) // else the machine stalled past the rest
-                QVERIFY2(QApplication::cursorFlashTime() != 0, "rested while the user typed");
-        }
-        QVERIFY(rests());
-    }
-    QCOMPARE(QApplication::cursorFlashTime(), desktop); // given back for good
-}
 
 QTEST_MAIN(TstForm1)
 #include "tst_form1.moc"
