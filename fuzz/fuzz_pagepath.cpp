@@ -35,6 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (names == expected)
         return 0;
     std::fprintf(stderr, "the scanner found %lld names where a plain search finds %lld\n",
-                 qlonglong(names.size()), qlonglong(expected.size()));
+                 static_cast<long long>(names.size()), static_cast<long long>(expected.size()));
     std::abort();
 }

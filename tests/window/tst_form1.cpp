@@ -241,18 +241,18 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         PaintCounter counter;
         list->viewport()->installEventFilter(&counter);
-        QStringList seen; // while fetching, then under each alert box
-        m_platform->onFetch = [list, &seen] {
+        auto seen = std::make_shared<QStringList>(); // while fetching, then under each alert box
+        m_platform->onFetch = [list, seen] {
             QCoreApplication::processEvents(); // as the real fetch's event loop does
-            seen << shown(list);
+            *seen << shown(list);
         };
-        m_platform->onMessage = [list, &seen](const QString &, const QString &) {
+        m_platform->onMessage = [list, seen](const QString &, const QString &) {
             QCoreApplication::processEvents();
-            seen << shown(list);
+            *seen << shown(list);
         };
         Q_EMIT timer1()->ticked();
         QCoreApplication::processEvents();
-        QCOMPARE(seen, QStringList{u"Bo,Åsa,Cia | row 2"_s} + underAlerts);
+        QCOMPARE(*seen, QStringList{u"Bo,Åsa,Cia | row 2"_s} + underAlerts);
         QCOMPARE(shown(list), after);
         QCOMPARE(counter.paints > 0, repainted);
     }
