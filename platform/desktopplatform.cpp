@@ -381,8 +381,10 @@ FetchResult DesktopPlatform::Fetcher::fetch(const QUrl &url)
             return result;
         const QUrl next = target.resolved(request.location());
         // Follow redirects within the chat site only, and not for ever.
-        if (!sameSite(url, next) || redirects >= m_limits.maxRedirects)
+        if (!sameSite(url, next) || redirects >= m_limits.maxRedirects) {
+            result.detail = u"Location: "_s + next.toDisplayString();
             return result;
+        }
         target = next;
     }
 }

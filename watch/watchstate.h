@@ -39,7 +39,6 @@ public:
     virtual qsizetype onlineCount() const = 0;
     virtual QString onlineText(qsizetype index) const = 0;
     virtual void selectOnline(qsizetype index) = 0; // -1: no selection
-    virtual qsizetype selectedOnline() const = 0;
 
     // Watch rows 0 to 7.
     virtual QString nick(int row) const = 0;

@@ -319,16 +319,6 @@ void Form1::showOnline()
     }
 }
 
-qsizetype Form1::onlineCount() const
-{
-    return m_online.size();
-}
-
-QString Form1::onlineText(qsizetype index) const
-{
-    return m_online.value(index);
-}
-
 void Form1::selectOnline(qsizetype index)
 {
     // The walk moves the selection once per name, and a list view that
@@ -350,11 +340,6 @@ void Form1::showSelection()
         return;
     }
     List1->setCurrentRow(static_cast<int>(m_selected));
-}
-
-qsizetype Form1::selectedOnline() const
-{
-    return m_selected;
 }
 
 QString Form1::nick(int row) const

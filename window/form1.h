@@ -39,10 +39,9 @@ public:
     ScanPositions &scanPositions() override { return m_scanPositions; }
     void clearOnline() override;
     void appendOnline(const QStringList &names) override;
-    qsizetype onlineCount() const override;
-    QString onlineText(qsizetype index) const override;
+    qsizetype onlineCount() const override { return m_online.size(); }
+    QString onlineText(qsizetype index) const override { return m_online.value(index); }
     void selectOnline(qsizetype index) override;
-    qsizetype selectedOnline() const override;
     QString nick(int row) const override;
     bool isTicked(int row, Option option) const override;
     void setTicked(int row, Option option, bool ticked) override;

@@ -30,7 +30,6 @@ public:
     qsizetype onlineCount() const override { return online.size(); }
     QString onlineText(qsizetype index) const override { return online.value(index); }
     void selectOnline(qsizetype index) override { selectionHistory << (selected = index); }
-    qsizetype selectedOnline() const override { return selected; }
     QString nick(int row) const override { return rows.at(row).nick; }
     bool isTicked(int row, Option option) const override
     {
