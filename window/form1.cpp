@@ -405,11 +405,12 @@ void Form1::showOutcome(const PollOutcome &outcome, const QString &when)
         // Never to be mistaken for an empty chat.
         lblStatus->setText(u"Senaste kontroll %1: kunde inte nå chattsidan – %2"_s.arg(
             when, failureText(outcome.failure)));
-        // The detail comes from the network: never read as markup.
+        // The detail comes from the network: shown as it came, never read as
+        // markup (and in one line, where a short rich text tooltip would wrap).
         lblStatus->setToolTip(
-            outcome.failure.detail.isEmpty()
-                ? QString()
-                : Qt::convertFromPlainText(outcome.failure.detail, Qt::WhiteSpaceNormal));
+            Qt::mightBeRichText(outcome.failure.detail)
+                ? Qt::convertFromPlainText(outcome.failure.detail, Qt::WhiteSpacePre)
+                : outcome.failure.detail);
         return;
     case PollOutcome::Kind::Busy:
     case PollOutcome::Kind::Cancelled:
