@@ -41,6 +41,9 @@ QString shown(const QListWidget *list)
     return u"%1 | row %2"_s.arg(texts.join(u',')).arg(list->currentRow());
 }
 
+const QStringList FirstNames{u"Bo"_s, u"Åsa"_s, u"Cia"_s, u"Eva"_s, u"eva"_s};
+const QString FirstShown = u"Bo,Åsa,Cia,Eva,eva | row 4"_s;
+
 struct PaintCounter : QObject {
     int paints = 0;
     bool eventFilter(QObject *, QEvent *event) override
@@ -216,10 +219,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("after");
         QTest::addColumn<bool>("repainted");
         QTest::newRow("same names: nothing to paint")
-            << pageOf({u"Bo"_s, u"Åsa"_s, u"Cia"_s}) << QStringList() << u"Bo,Åsa,Cia | row 2"_s
-            << false;
+            << pageOf(FirstNames) << QStringList() << FirstShown << false;
         const QString dan = u"Bo,Dan,Cia,Dan,dan | row %1"_s;
-        QTest::newRow("a name replaced by one as long, twice announced")
+        QTest::newRow("names replaced by ones as long, one twice announced")
             << pageOf({u"Bo"_s, u"Dan"_s, u"Cia"_s, u"Dan"_s, u"dan"_s})
             << QStringList{dan.arg(1), dan.arg(3)} << dan.arg(4) << true;
         QTest::newRow("a failure leaves it empty")
@@ -236,7 +238,7 @@ private Q_SLOTS:
         QFETCH(QString, after);
         QFETCH(bool, repainted);
         auto *list = child<QListWidget>(u"List1"_s);
-        m_platform->fetchAnswers << pageOf({u"Bo"_s, u"Åsa"_s, u"Cia"_s}) << second;
+        m_platform->fetchAnswers << pageOf(FirstNames) << second;
         Q_EMIT timer1()->ticked();
         child<QLineEdit>(u"txtNick2"_s)->setText(u"Dan"_s);
         box(u"chkPopup2"_s)->setChecked(true);
@@ -254,7 +256,7 @@ private Q_SLOTS:
         };
         Q_EMIT timer1()->ticked();
         QCoreApplication::processEvents();
-        QCOMPARE(*seen, QStringList{u"Bo,Åsa,Cia | row 2"_s} + underAlerts);
+        QCOMPARE(*seen, QStringList{FirstShown} + underAlerts);
         QCOMPARE(shown(list), after);
         QCOMPARE(counter.paints > 0, repainted);
     }
