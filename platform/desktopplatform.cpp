@@ -1,29 +1,25 @@
 #include "desktopplatform.h"
 
 #include "desktopbell.h"
+#include "messagebox.h"
 #include "pagedecoder.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QFontMetrics>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QScopedValueRollback>
 #include <QSoundEffect>
-#include <QSpacerItem>
 #include <QSslError>
 #include <QStringList>
-#include <QStyle>
 #include <QTimer>
+#include <QWidget>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -417,27 +413,7 @@ void DesktopPlatform::cancelFetch()
 
 void DesktopPlatform::showMessage(const QString &text, const QString &title)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, m_dialogParent.data());
-    // Names come from a web page; "<b>Bo</b>" must be shown as typed, not rendered.
-    box.setTextFormat(Qt::PlainText);
-    // The box sizes itself to its text, leaving 50 px beside the title for the
-    // title bar's buttons. Window managers draw the title in bold beside a
-    // window icon and three buttons, so a title longer than the text (the
-    // alert's own headline) came out cut. Room for all of them:
-    QFont bold = QApplication::font("QMdiSubWindowTitleBar");
-    bold.setBold(true);
-    const int buttons = 4 * box.style()->pixelMetric(QStyle::PM_TitleBarHeight);
-    const int needed = QFontMetrics(bold).horizontalAdvance(title) + buttons;
-    auto *grid = qobject_cast<QGridLayout *>(box.layout());
-    const int buttonsAt = grid ? grid->indexOf(box.findChild<QDialogButtonBox *>()) : -1;
-    if (buttonsAt >= 0) {
-        // In the buttons' row, so the box grows no taller.
-        int row = 0, column = 0, rows = 0, columns = 0;
-        grid->getItemPosition(buttonsAt, &row, &column, &rows, &columns);
-        grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Fixed, QSizePolicy::Fixed), row, 0, 1,
-                      grid->columnCount());
-    }
-    box.exec();
+    MessageBox::show(text, title, m_dialogParent.data());
 }
 
 void DesktopPlatform::beep()

@@ -2,9 +2,10 @@
 # Sourced by the scripts here, from the repository root. Installs with
 # apt-get what a fresh Debian 12 machine lacks, and configures build/.
 
-# libcanberra sounds the bell on Wayland; cmake finds it with pkg-config.
+# libcanberra sounds the bell on Wayland, and an alert box asks the X window
+# manager for every workspace through xcb; cmake finds both with pkg-config.
 VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev zlib1g-dev
-    libcanberra-dev libbenchmark-dev)
+    libcanberra-dev libxcb1-dev libbenchmark-dev)
 # The window wants a font; Qt's X11 plugin comes with the Qt libraries.
 VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # The install test checks the menu entry with desktop-file-validate; the
@@ -12,8 +13,10 @@ VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # program on a virtual X display; one test plays the alerts on a headless
 # Weston into a private PulseAudio, natively on Qt's wayland platform, with the
 # freedesktop sound theme's bell played through libcanberra's PulseAudio
-# backend.
-VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool
+# backend; and the whole program is played by a user on a virtual X display
+# under openbox, typing into xev (x11-utils, with xprop and xwininfo) while the
+# alert comes, with screenshots by imagemagick.
+VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool openbox x11-utils imagemagick
     weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.

@@ -16,6 +16,7 @@
 #include <QLocalServer>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -407,15 +408,38 @@ private Q_SLOTS:
             QVERIFY2(growth < 100 * 1024, qPrintable(u"200 fetches kept %1 bytes"_s.arg(growth)));
     }
 
-    // The title is the alert's headline: the box must leave room for all of
-    // it in a title bar's bold font, beside a window manager's buttons.
-    void messageIsPlainWithOneOkNoIconAndRoomForItsTitle()
+    void messageBox_data()
     {
+        QTest::addColumn<bool>("userIsHere"); // at the program's window, or in another program
+        QTest::newRow("over the window the user is at") << true;
+        QTest::newRow("while the user is in another program") << false;
+    }
+    // Plain, one OK, no icon, and room for the title (the alert's headline) in
+    // a title bar's bold font beside a window manager's buttons. Over the
+    // window the user is at, the box is modal. Otherwise it takes nothing from
+    // the program the user is in: a window of its own, on top, shown without
+    // being activated; the window takes no input until it is answered, and
+    // hands the keyboard on to it. Either way Return answers it.
+    void messageBox()
+    {
+        QFETCH(bool, userIsHere);
+        QPushButton window(u"Stoppa programmet"_s);
+        int clicks = 0;
+        connect(&window, &QPushButton::clicked, this, [&clicks] { ++clicks; });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QApplication::setActiveWindow(userIsHere ? &window : nullptr); // nullptr: another program
+        QCOMPARE(QApplication::activeWindow() == &window, userIsHere);
         const QString title = u"Personen du söker har kommit in"_s;
-        QString shown;
-        QTimer finder; // reads the box, then closes it, so the test always ends
+        QStringList shown;
+        QTimer
+            finder; // reads the box and tries the window, then answers it, so the test always ends
         connect(&finder, &QTimer::timeout, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QMessageBox *box = nullptr;
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (auto *found = qobject_cast<QMessageBox *>(widget); found && found->isVisible())
+                    box = found;
+            }
             if (!box)
                 return;
             finder.stop();
@@ -423,22 +447,54 @@ private Q_SLOTS:
             bold.setBold(true);
             const int room = QFontMetrics(bold).horizontalAdvance(title) +
                              3 * box->style()->pixelMetric(QStyle::PM_TitleBarHeight);
-            shown =
-                QStringList{box->windowTitle(),
-                            box->text(),
-                            box->textFormat() == Qt::PlainText ? u"plain"_s : u"markup"_s,
-                            box->buttons().size() == 1 && box->standardButtons() == QMessageBox::Ok
-                                ? u"OK only"_s
-                                : u"other buttons"_s,
-                            box->icon() == QMessageBox::NoIcon ? u"no icon"_s : u"icon"_s,
-                            box->width() >= room ? u"room for the title"_s
-                                                 : u"%1 px"_s.arg(box->width())}
-                    .join(u'|');
-            box->done(0);
+            shown << box->windowTitle() << box->text()
+                  << (box->textFormat() == Qt::PlainText ? u"plain"_s : u"markup"_s)
+                  << (box->buttons().size() == 1 && box->standardButtons() == QMessageBox::Ok
+                          ? u"OK only"_s
+                          : u"other buttons"_s)
+                  << (box->icon() == QMessageBox::NoIcon ? u"no icon"_s : u"icon"_s)
+                  << (box->width() >= room ? u"room for the title"_s
+                                           : u"%1 px"_s.arg(box->width()));
+            if (userIsHere) {
+                shown << (box->isModal() && box->parentWidget() == &window ? u"modal"_s
+                                                                           : u"modeless"_s);
+            } else {
+                shown << (!box->isModal() && !box->parentWidget() &&
+                                  box->windowType() == Qt::Window &&
+                                  box->testAttribute(Qt::WA_ShowWithoutActivating) &&
+                                  box->windowFlags().testFlag(Qt::WindowStaysOnTopHint)
+                              ? u"aside"_s
+                              : u"in the way"_s);
+                QTest::mouseClick(&window, Qt::LeftButton);
+                QTest::keyClick(&window, Qt::Key_Space);
+                QTest::keyClick(&window, Qt::Key_S, Qt::AltModifier);
+                window.close();
+                shown << u"%1 clicks, %2"_s.arg(clicks).arg(window.isVisible() ? u"open"_s
+                                                                               : u"closed"_s);
+                QApplication::setActiveWindow(nullptr); // offscreen activated the box on show
+                window.activateWindow();                // the user turns to the window
+                shown << (QTest::qWaitFor([box] { return QApplication::activeWindow() == box; },
+                                          1000)
+                              ? u"box active"_s
+                              : u"window active"_s);
+            }
+            QTest::keyClick(box, Qt::Key_Return);
+            if (box->isVisible()) {
+                shown << u"Return did not answer"_s;
+                box->done(0);
+            }
         });
         finder.start(20);
-        DesktopPlatform().showMessage(u"<b>Bo</b> &amp;"_s, title);
-        QCOMPARE(shown, title + u"|<b>Bo</b> &amp;|plain|OK only|no icon|room for the title"_s);
+        DesktopPlatform platform;
+        platform.setDialogParent(&window);
+        platform.showMessage(u"<b>Bo</b> &amp;"_s, title);
+        QStringList expected{title,        u"<b>Bo</b> &amp;"_s, u"plain"_s,
+                             u"OK only"_s, u"no icon"_s,         u"room for the title"_s};
+        expected << (userIsHere ? QStringList{u"modal"_s}
+                                : QStringList{u"aside"_s, u"0 clicks, open"_s, u"box active"_s});
+        QCOMPARE(shown, expected);
+        QTest::mouseClick(&window, Qt::LeftButton);
+        QCOMPARE(clicks, 1); // answered, the window takes input again
     }
     void soundFileReturnsAtOnceAndHangsNothing_data()
     {
