@@ -33,11 +33,13 @@ step()
     echo "==== $* ($(date +%H:%M:%S))"
 }
 
+# The suite runs the program itself too, so it needs what running it needs.
 if $quick; then
-    vindrik_install_packages "${VINDRIK_BUILD_PACKAGES[@]}" "${VINDRIK_TEST_PACKAGES[@]}"
+    vindrik_install_packages "${VINDRIK_BUILD_PACKAGES[@]}" "${VINDRIK_RUN_PACKAGES[@]}" \
+        "${VINDRIK_TEST_PACKAGES[@]}"
 else
-    vindrik_install_packages "${VINDRIK_BUILD_PACKAGES[@]}" "${VINDRIK_TEST_PACKAGES[@]}" \
-        "${VINDRIK_CHECK_PACKAGES[@]}"
+    vindrik_install_packages "${VINDRIK_BUILD_PACKAGES[@]}" "${VINDRIK_RUN_PACKAGES[@]}" \
+        "${VINDRIK_TEST_PACKAGES[@]}" "${VINDRIK_CHECK_PACKAGES[@]}"
 fi
 
 step "1. test suite"
