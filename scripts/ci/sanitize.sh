@@ -33,6 +33,7 @@ asan_options=(
     strict_string_checks=1
     halt_on_error=1
     "log_path=$logs/asan"
+    "suppressions=$PWD/tests/sanitizer-suppressions/asan.supp"
 )
 ASAN_OPTIONS=$(
     IFS=:
