@@ -335,6 +335,14 @@ private Q_SLOTS:
         if (error == Error::Redirect) // nothing fetched from where the last one pointed
             QVERIFY(server.requestCount() - served <= 6 && otherHost.requestCount() == otherServed);
     }
+    // A box opened during the fetch (its own event loop, here a wait) and
+    // held open past the deadline, while the page came at once.
+    void aBoxOpenPastTheDeadlineLosesNoPage()
+    {
+        server.serve(PageServer::ok("Bo"));
+        QTimer::singleShot(0, this, [] { QTest::qWait(1000); });
+        QCOMPARE(DesktopPlatform({500, MaxBody}).fetchPage(pageUrl()).text, u"Bo"_s);
+    }
     void cancelQuitOrGoneEndsAStalledFetchAtOnce_data()
     {
         QTest::addColumn<QString>("how");
