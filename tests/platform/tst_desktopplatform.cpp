@@ -147,7 +147,8 @@ private Q_SLOTS:
             site->setResponder([this](const QByteArray &head) {
                 return head.startsWith("GET /away ")
                            ? redirectTo(userListUrl(otherHost.hostAndPort()).toEncoded())
-                           : PageServer::reply(PageServer::ok("Bo"));
+                       : head.startsWith("GET /hop ") ? redirectTo("/login/chat/users.asp")
+                                                      : PageServer::reply(PageServer::ok("Bo"));
             });
         }
         // Trusted by this process only, never by the system.
@@ -259,6 +260,8 @@ private Q_SLOTS:
         fails("a sixth is refused", {redirectTo(hop)}, Error::Redirect);
         fails("to another host", {redirectTo(userListUrl(otherHost.hostAndPort()).toEncoded())},
               Error::Redirect);
+        fails("to a host whose name merely ends in the chat's",
+              {redirectTo("http://x" + server.hostAndPort().toLatin1() + "/")}, Error::Redirect);
         fails("redirects that take the whole time between them",
               {redirectTo(hop, TimeoutMs / 3 + 100)}, Error::Timeout);
 
@@ -281,6 +284,7 @@ private Q_SLOTS:
         };
         page("http redirected to https and read", https(trustedTls, "/login/chat/users.asp"),
              u"Bo"_s);
+        page("then a relative Location, read on https", https(trustedTls, "/hop"), u"Bo"_s);
         fails("a certificate nobody here trusts", https(untrustedTls, "/"), Error::Certificate);
         fails("https redirected to another host", https(trustedTls, "/away"), Error::Redirect);
 
