@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -237,6 +238,15 @@ private Q_SLOTS:
         QTest::newRow("names replaced by ones as long, one twice announced")
             << pageOf({u"Bo"_s, u"Dan"_s, u"Cia"_s, u"Dan"_s, u"dan"_s})
             << QStringList{dan.arg(1), dan.arg(3)} << dan.arg(4) << true;
+        // One name replaced by one as long, at each end and in the middle.
+        for (const auto &[row, at, name] : {std::tuple{"first name changed", 0, u"Al"_s},
+                                            {"a middle name changed", 2, u"Ida"_s},
+                                            {"last name changed", 4, u"Eve"_s}}) {
+            QStringList names = FirstNames;
+            names[at] = name;
+            QTest::newRow(row) << pageOf(names) << QStringList() << names.join(u',') + u" | row 4"_s
+                               << true;
+        }
         QTest::newRow("a failure leaves it empty")
             << FetchResult::failure(Error::Timeout) << QStringList() << u" | row -1"_s << true;
     }
