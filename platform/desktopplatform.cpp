@@ -176,6 +176,7 @@ private:
     void onMetaDataChanged();
     void onSslErrors(const QList<QSslError> &errors);
     void onReadyRead();
+    void onFinished();
     void onDeadline();
     // Reads what has arrived, unpacking it if need be.
     void take();
@@ -217,7 +218,7 @@ DesktopPlatform::PageRequest::PageRequest(QNetworkAccessManager &network, const 
     connect(m_reply.get(), &QNetworkReply::metaDataChanged, this, &PageRequest::onMetaDataChanged);
     connect(m_reply.get(), &QNetworkReply::readyRead, this, &PageRequest::onReadyRead);
     connect(m_reply.get(), &QNetworkReply::sslErrors, this, &PageRequest::onSslErrors);
-    connect(m_reply.get(), &QNetworkReply::finished, &m_loop, &QEventLoop::quit);
+    connect(m_reply.get(), &QNetworkReply::finished, this, &PageRequest::onFinished);
 
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &PageRequest::onDeadline);
@@ -229,7 +230,6 @@ void DesktopPlatform::PageRequest::wait()
     // exec() also returns early when the application quits.
     if (!m_reply->isFinished())
         m_loop.exec();
-    m_deadline.stop();
     if (!m_reply->isFinished())
         giveUp(Abort::Cancelled);
     take(); // what came with the finish
@@ -261,6 +261,15 @@ void DesktopPlatform::PageRequest::onSslErrors(const QList<QSslError> &errors)
 void DesktopPlatform::PageRequest::onReadyRead()
 {
     take();
+}
+
+void DesktopPlatform::PageRequest::onFinished()
+{
+    // A box opened meanwhile (the "OBS!" warning) keeps wait() from returning
+    // until it is closed, maybe long after the deadline: what has come must
+    // not time out then.
+    m_deadline.stop();
+    m_loop.quit();
 }
 
 void DesktopPlatform::PageRequest::onDeadline()

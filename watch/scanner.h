@@ -18,7 +18,4 @@ inline constexpr QStringView EndMarker = u"</a>";
 // marker with no end marker after it ends the scan without a name.
 QStringList scanOnlineNames(QStringView strPage, ScanPositions &positions);
 
-// The first occurrence of marker in text at or after from, or -1.
-qsizetype findMarker(QStringView text, QStringView marker, qsizetype from);
-
 } // namespace Scanner

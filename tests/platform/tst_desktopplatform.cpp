@@ -148,7 +148,8 @@ private Q_SLOTS:
             site->setResponder([this](const QByteArray &head) {
                 return head.startsWith("GET /away ")
                            ? redirectTo(userListUrl(otherHost.hostAndPort()).toEncoded())
-                           : PageServer::reply(PageServer::ok("Bo"));
+                       : head.startsWith("GET /hop ") ? redirectTo("/login/chat/users.asp")
+                                                      : PageServer::reply(PageServer::ok("Bo"));
             });
         }
         // Trusted by this process only, never by the system.
@@ -260,6 +261,8 @@ private Q_SLOTS:
         fails("a sixth is refused", {redirectTo(hop)}, Error::Redirect);
         fails("to another host", {redirectTo(userListUrl(otherHost.hostAndPort()).toEncoded())},
               Error::Redirect);
+        fails("to a host whose name merely ends in the chat's",
+              {redirectTo("http://x" + server.hostAndPort().toLatin1() + "/")}, Error::Redirect);
         fails("redirects that take the whole time between them",
               {redirectTo(hop, TimeoutMs / 3 + 100)}, Error::Timeout);
 
@@ -282,6 +285,7 @@ private Q_SLOTS:
         };
         page("http redirected to https and read", https(trustedTls, "/login/chat/users.asp"),
              u"Bo"_s);
+        page("then a relative Location, read on https", https(trustedTls, "/hop"), u"Bo"_s);
         fails("a certificate nobody here trusts", https(untrustedTls, "/"), Error::Certificate);
         fails("https redirected to another host", https(trustedTls, "/away"), Error::Redirect);
 
@@ -335,6 +339,14 @@ private Q_SLOTS:
             QVERIFY2(took > limitMs * 0.94, qPrintable(u"gave up after %1 ms"_s.arg(took)));
         if (error == Error::Redirect) // nothing fetched from where the last one pointed
             QVERIFY(server.requestCount() - served <= 6 && otherHost.requestCount() == otherServed);
+    }
+    // A box opened during the fetch (its own event loop, here a wait) and
+    // held open past the deadline, while the page came at once.
+    void aBoxOpenPastTheDeadlineLosesNoPage()
+    {
+        server.serve(PageServer::ok("Bo"));
+        QTimer::singleShot(0, this, [] { QTest::qWait(1000); });
+        QCOMPARE(DesktopPlatform({500, MaxBody}).fetchPage(pageUrl()).text, u"Bo"_s);
     }
     void cancelQuitOrGoneEndsAStalledFetchAtOnce_data()
     {
