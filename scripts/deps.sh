@@ -15,8 +15,9 @@ VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # freedesktop sound theme's bell played through libcanberra's PulseAudio
 # backend; and the whole program is played by a user on a virtual X display
 # under openbox, typing into xev (x11-utils, with xprop and xwininfo) while the
-# alert comes, with screenshots by imagemagick.
-VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool openbox x11-utils imagemagick
+# alert comes, closing a window with wmctrl and taking screenshots with
+# imagemagick.
+VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool wmctrl openbox x11-utils imagemagick
     weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.

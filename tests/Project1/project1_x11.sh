@@ -3,8 +3,9 @@
 # window manager. The user watches Kalle with "Popup", then types in another
 # program, its window on another workspace: the alert must come up on top
 # where the user is, without taking a single key, ask for attention, and
-# answer to Return once the user turns to it. Then, while the chat holds a
-# response back, a click on "Stoppa programmet" must take effect at once.
+# answer to Return once the user turns to it. While an alert waits, the
+# program's window takes no click and does not close. Then, while the chat
+# holds a response back, a click on "Stoppa programmet" must take effect at once.
 #   project1_x11.sh PROGRAM DEMOCHAT PORT [openbox|kwin|mutter]
 # PROGRAM watches the chat at 127.0.0.1:PORT, where DEMOCHAT is started.
 set -euo pipefail
@@ -71,6 +72,8 @@ pids+=("$demo")
 pids+=($!)
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Vindriks Chatt s' | head -1)
 [[ -n $window ]] || fail "no window"
+# Low on the screen, so no alert (in the middle) covers the button.
+xdotool windowmove --sync "$window" 0 380
 xdotool windowactivate --sync "$window"
 
 # Moves the pointer to a place in the window given as fractions of its size.
@@ -122,6 +125,9 @@ xprop -id "$alert" _NET_WM_DESKTOP | grep -q '= 4294967295$' || fail "the alert 
 # mutter grants attention only to a window that is not in full view.
 [[ $wm == mutter ]] || xprop -id "$alert" _NET_WM_STATE | grep -q _NET_WM_STATE_DEMANDS_ATTENTION ||
     fail "no attention asked for"
+xprop -id "$alert" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE || fail "the alert is not kept on top"
+# Not a dialog of the program's, which window managers minimize with its window.
+xprop -id "$alert" WM_TRANSIENT_FOR | grep -q 'not found' || fail "the alert belongs to the window"
 wait "$typist"
 typed=$(grep -c '^KeyPress event' "$scratch/keys" || true)
 ((typed == ${#text})) || fail "the other program got $typed of ${#text} keys"
@@ -132,10 +138,17 @@ point "$alert" 0.2 0.3 && xdotool click 1
 within 5 active "$alert" || fail "a click did not activate the alert"
 xdotool key Return
 within 5 no_box || fail "Return did not answer the alert"
-# Watching goes on: the next look alerts again. The user turns to it with Alt+Tab.
+# Watching goes on. At the next alert the user brings the program's window
+# back, clicks "Stoppa programmet" behind the alert and asks to close the
+# window: the alert takes the keyboard, and the window neither stops nor closes.
 within 10 has_box || fail "watching stopped"
-xdotool key alt+Tab
-within 5 active "$(box)" || fail "Alt+Tab did not reach the alert"
+alert=$(box)
+xdotool set_desktop_for_window "$window" 0
+point "$window" 0.4 0.83 && xdotool click 1
+within 5 active "$alert" || fail "the window behind the alert kept the keyboard"
+wmctrl -i -c "$window"
+button | cmp -s "$scratch/stop-caption" - || fail "a click behind the alert went through"
+xwininfo -id "$window" | grep -q IsViewable || fail "the window closed behind the alert"
 xdotool key Return
 within 5 no_box || fail "Return did not answer the second alert"
 

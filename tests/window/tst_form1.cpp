@@ -202,14 +202,10 @@ private Q_SLOTS:
         static const QRegularExpression when(u"^Senaste kontroll \\d\\d:\\d\\d:\\d\\d: "_s);
         QVERIFY2(when.match(status()).hasMatch() && status().endsWith(u": "_s + says),
                  qPrintable(status()));
-        // Qt shows a tooltip as rich text only if it looks like it.
-        QString shown = child<QLabel>(u"lblStatus"_s)->toolTip();
-        if (Qt::mightBeRichText(shown)) {
-            QTextDocument document;
-            document.setHtml(shown);
-            shown = document.toPlainText();
-        }
-        QCOMPARE(shown, tip);
+        const QString raw = child<QLabel>(u"lblStatus"_s)->toolTip();
+        QTextDocument shown; // as Qt shows a tooltip: rich text only if it looks like it
+        Qt::mightBeRichText(raw) ? shown.setHtml(raw) : shown.setPlainText(raw);
+        QCOMPARE(shown.toPlainText(), tip);
         if (fetched.ok())
             return;
         QStringList reasons; // every failure has a reason of its own
