@@ -76,9 +76,9 @@ private:
     QWidget &m_box;
 };
 
-// Window managers put a box with no parent on the workspace the user is on,
-// except kwin, which puts it where the program's window is until the box asks
-// for every workspace itself.
+// On every workspace: where the user is now, and still there after a switch.
+// Window managers place a new window by their own rules otherwise; kwin put an
+// alert on the program's workspace.
 void showOnEveryWorkspace(const QWidget &box)
 {
     // Offscreen answers for X11 too, with no connection.
