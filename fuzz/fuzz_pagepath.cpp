@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 
 using namespace Qt::StringLiterals;
@@ -36,10 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         built << name;
         page += u"<br>';\" >"_s + name + u"</a>"_s;
     }
-    const QStringList names = Scanner::scanOnlineNames(page, positions);
-    if (names == built)
-        return 0;
-    std::fprintf(stderr, "a page built of %lld names gave %lld back\n",
-                 static_cast<long long>(built.size()), static_cast<long long>(names.size()));
-    std::abort();
+    if (Scanner::scanOnlineNames(page, positions) != built)
+        std::abort();
+    return 0;
 }

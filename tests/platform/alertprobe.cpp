@@ -3,10 +3,11 @@
 // would; at the end of the input it runs on a moment so the sound can play
 // out, and quits normally:
 //   alertprobe pip
-//   alertprobe ljud FILE
+//   alertprobe ljud (Hej.WAV from the program's folder, as a poll finds it)
 // Prints the platform's name first.
 
 #include "desktopplatform.h"
+#include "pollcycle.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -23,12 +24,10 @@ int main(int argc, char *argv[])
     std::printf("%s\n", qPrintable(QGuiApplication::platformName()));
     std::fflush(stdout);
     DesktopPlatform platform;
-    const bool pip = args.size() == 2 && args[1] == u"pip";
-    if (!pip && !(args.size() == 3 && args[1] == u"ljud")) {
-        std::fprintf(stderr, "usage: alertprobe pip | alertprobe ljud FILE\n");
-        return 2;
-    }
-    const auto alert = [&] { pip ? platform.beep() : platform.playSoundFile(args[2]); };
+    const bool pip = args.value(1) == u"pip";
+    const auto alert = [&] {
+        pip ? platform.beep() : platform.playSoundFile(soundFilePath(platform.programFolder()));
+    };
     alert();
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {

@@ -19,7 +19,6 @@
 
 #include <functional>
 #include <memory>
-#include <tuple>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -186,8 +185,8 @@ private Q_SLOTS:
                u"Error transferring http://chat.example/?a=1&b=2 - server replied: \"Not Found\""_s,
                u"nätverksfel"_s);
         failed("plain detail with < on its own", Error::Network, u"1 < 2"_s, u"nätverksfel"_s);
-        failed("detail that looks like markup", Error::Tls, u"SSL handshake failed: <b>x</b>"_s,
-               u"ingen säker anslutning kunde upprättas"_s);
+        failed("detail that looks like markup", Error::Certificate, u"SSL: <b>x</b>"_s,
+               u"certifikatet kunde inte verifieras"_s);
     }
 
     // Each poll's line and tooltip replace those of the failure before it.
@@ -209,17 +208,13 @@ private Q_SLOTS:
         if (fetched.ok())
             return;
         QStringList reasons; // every failure has a reason of its own
-        for (const Error error :
-             {Error::HttpStatus, Error::Timeout, Error::TooLarge, Error::ConnectionRefused,
-              Error::HostNotFound, Error::Truncated, Error::Redirect, Error::UnknownEncoding,
-              Error::BadGzip, Error::Certificate, Error::Tls, Error::Busy, Error::Cancelled,
-              Error::Network}) {
-            m_platform->fetchAnswers << FetchResult::failure(error, 503);
+        for (int error = int(Error::HttpStatus); error <= int(Error::Network); ++error) {
+            m_platform->fetchAnswers << FetchResult::failure(Error(error), 503);
             Q_EMIT timer1()->ticked();
-            const QString reason = status().section(u": kunde inte nå chattsidan – "_s, 1);
-            QVERIFY2(!reason.isEmpty() && !reasons.contains(reason), qPrintable(status()));
-            reasons << reason;
+            reasons << status().section(u": kunde inte nå chattsidan – "_s, 1);
         }
+        QVERIFY2(!reasons.contains(QString()) && reasons.removeDuplicates() == 0,
+                 qPrintable(reasons.join(u" | ")));
     }
 
     void listShowsEachPollOnceItsPageIsRead_data()
@@ -234,14 +229,11 @@ private Q_SLOTS:
         QTest::newRow("names replaced by ones as long, one twice announced")
             << pageOf({u"Bo"_s, u"Dan"_s, u"Cia"_s, u"Dan"_s, u"dan"_s})
             << QStringList{dan.arg(1), dan.arg(3)} << dan.arg(4) << true;
-        // One name replaced by one as long, at each end and in the middle.
-        for (const auto &[row, at, name] : {std::tuple{"first name changed", 0, u"Al"_s},
-                                            {"a middle name changed", 2, u"Ida"_s},
-                                            {"last name changed", 4, u"Eve"_s}}) {
+        for (const int at : {0, 2, 4}) { // the first, a middle or the last name in capitals
             QStringList names = FirstNames;
-            names[at] = name;
-            QTest::newRow(row) << pageOf(names) << QStringList() << names.join(u',') + u" | row 4"_s
-                               << true;
+            names[at] = names[at].toUpper();
+            QTest::addRow("name %d changed", at)
+                << pageOf(names) << QStringList() << names.join(u',') + u" | row 4"_s << true;
         }
         QTest::newRow("a failure leaves it empty")
             << FetchResult::failure(Error::Timeout) << QStringList() << u" | row -1"_s << true;
@@ -345,33 +337,23 @@ private Q_SLOTS:
         QCOMPARE(QApplication::cursorFlashTime(), desktop); // given back for good
     }
 
-    void timerAtZeroNeverFires()
-    {
-        Timer timer;
-        int ticks = 0;
-        connect(&timer, &Timer::ticked, this, [&ticks] { ++ticks; });
-        timer.setInterval(20);
-        timer.setEnabled(true);
-        timer.setInterval(0); // a bare QTimer would tick on every pass of the loop
-        QTest::qWait(200);
-        QCOMPARE(ticks, 0);
-    }
-
-    // The interval set during a tick governs the wait before the next one.
-    void timerCountsANewIntervalFromWhenItIsSet()
+    // The interval set during a tick governs the wait before the next one;
+    // at 0 it stops the ticks, where a bare QTimer would tick on every pass.
+    void timerCountsANewIntervalFromWhenItIsSetAndStopsAtZero()
     {
         Timer timer;
         QElapsedTimer clock;
         QList<qint64> ticks;
         connect(&timer, &Timer::ticked, this, [&] {
             ticks << clock.elapsed();
-            timer.setInterval(400);
+            timer.setInterval(ticks.size() == 1 ? 400 : 0);
         });
         clock.start();
         timer.setInterval(30);
         timer.setEnabled(true);
-        QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), 2, 10'000);
-        timer.setEnabled(false);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 2, 10'000);
+        QTest::qWait(200);
+        QCOMPARE(ticks.size(), 2);
         // A busy machine makes a tick late, never early.
         QVERIFY2(ticks[1] - ticks[0] >= 395, qPrintable(u"%1 ms apart"_s.arg(ticks[1] - ticks[0])));
     }
