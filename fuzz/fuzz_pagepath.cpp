@@ -30,10 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QStringList built;
     QString page;
     for (const QString &name : text.split(u'\n')) {
-        if (name.contains(u"</a>"))
+        if (name.contains(Scanner::EndMarker))
             continue;
         built << name;
-        page += u"<br>';\" >"_s + name + u"</a>"_s;
+        page += u"<br>"_s;
+        page += Scanner::StartMarker;
+        page += name;
+        page += Scanner::EndMarker;
     }
     if (Scanner::scanOnlineNames(page, positions) != built)
         std::abort();

@@ -154,7 +154,6 @@ within 5 no_box || fail "Return did not answer the second alert"
 
 # The chat holds its next response back; meanwhile the user stops watching.
 kill -STOP "$demo"
-xdotool set_desktop_for_window "$window" 0
 xdotool windowactivate --sync "$window"
 held() { awk -v port="$(printf ':%04X$' "$port")" '$3 ~ port && $4 == "01"' /proc/net/tcp | grep -q .; }
 within 10 held || fail "no look began"
