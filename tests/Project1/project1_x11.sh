@@ -139,10 +139,9 @@ text=$(printf 'hej %.0s' {1..75})
 xdotool type --delay 40 "$text" &
 typist=$!
 a11y --within 20 wait alert "$title" || fail "no alert"
-said=$(a11y text alert "$title")
+said=$(a11y text alert "$title") || fail "the alert has no text"
 [[ $said == "Kalle har kommit in på Vindriks chatt" ]] || fail "the alert says '$said'"
-alert=$(box)
-[[ -n $alert ]] || fail "the alert has no window on the screen"
+alert=$(box) || fail "the alert is not in view on the user's workspace"
 within 5 topmost "$alert" || fail "the alert is not on top: $(xprop -root _NET_CLIENT_LIST_STACKING)"
 active "$sink" || fail "the alert took the keyboard"
 [[ $(xdotool get_desktop) == 0 ]] || fail "the user was moved to the program's workspace"
@@ -169,7 +168,7 @@ a11y --within 5 gone alert "$title" || fail "Return did not answer the alert"
 # back, clicks "Stoppa programmet" behind the alert and asks to close the
 # window: the alert takes the keyboard, and the window neither stops nor closes.
 a11y --within 10 wait alert "$title" || fail "watching stopped"
-alert=$(box)
+alert=$(box) || fail "the second alert is not in view"
 xdotool set_desktop_for_window "$window" 0
 within 5 viewable "$window" || fail "the window did not come to the user's workspace"
 click "push button" "Stoppa programmet" || fail "no button to stop watching"
