@@ -16,9 +16,11 @@ VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # backend; and the whole program is played by a user on a virtual X display
 # under openbox, typing into xev (x11-utils, with xprop and xwininfo) while the
 # alert comes, closing a window with wmctrl and taking screenshots with
-# imagemagick.
+# imagemagick; it finds the window's controls over AT-SPI, on a private D-Bus
+# session (dbus-daemon, dbus-send) with Python's GObject bindings.
 VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool wmctrl openbox x11-utils imagemagick
-    weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse)
+    weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse
+    dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.
 VINDRIK_CHECK_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format-14 cppcheck)
