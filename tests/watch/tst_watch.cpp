@@ -5,6 +5,7 @@
 #include "rowrules.h"
 #include "scanner.h"
 
+#include <QMetaEnum>
 #include <QTest>
 
 #include <memory>
@@ -13,6 +14,8 @@
 
 using namespace Qt::StringLiterals;
 using Flags = std::array<bool, 3>;
+using Error = FetchResult::Error;
+Q_DECLARE_METATYPE(PollOutcome)
 
 namespace {
 
@@ -160,6 +163,51 @@ private Q_SLOTS:
         QCOMPARE(platform.calls, (QStringList{Fetch, alert(u"Anna"_s), u"cancel"_s}));
         QCOMPARE(cycle->poll().kind, PollOutcome::Kind::Cancelled); // and none after it
         QCOMPARE(platform.calls.count(Fetch), 1);
+    }
+
+    void statusLineSaysWhatThePollFound_data()
+    {
+        QTest::addColumn<PollOutcome>("outcome");
+        QTest::addColumn<QString>("line"); // empty: the line stays as it was
+        const auto listed = [](qsizetype names) {
+            return PollOutcome{PollOutcome::Kind::Listed, names, {}};
+        };
+        QTest::newRow("nobody") << listed(0) << u"Senaste kontroll 21:05:09: ingen online"_s;
+        QTest::newRow("one") << listed(1) << u"Senaste kontroll 21:05:09: 1 person online"_s;
+        QTest::newRow("three") << listed(3) << u"Senaste kontroll 21:05:09: 3 personer online"_s;
+        QTest::newRow("busy") << PollOutcome{PollOutcome::Kind::Busy, 0, {}} << QString();
+        QTest::newRow("cancelled") << PollOutcome{PollOutcome::Kind::Cancelled, 0, {}} << QString();
+        // Never to be mistaken for an empty chat; every failure has a reason of its own.
+        const std::pair<Error, QString> reasons[] = {
+            {Error::HttpStatus, u"servern svarade med HTTP-status 503"_s},
+            {Error::Timeout, u"tidsgränsen överskreds"_s},
+            {Error::TooLarge, u"sidan var för stor"_s},
+            {Error::ConnectionRefused, u"anslutningen nekades"_s},
+            {Error::HostNotFound, u"värden hittades inte"_s},
+            {Error::Truncated, u"svaret bröts av i förtid"_s},
+            {Error::Redirect, u"sidan omdirigerades för många gånger eller till en annan värd"_s},
+            {Error::UnknownEncoding,
+             u"sidan var packad på ett sätt som programmet inte kan läsa"_s},
+            {Error::BadGzip, u"sidans packade innehåll var trasigt"_s},
+            {Error::Certificate, u"certifikatet kunde inte verifieras"_s},
+            {Error::Tls, u"ingen säker anslutning kunde upprättas"_s},
+            {Error::Busy, u"en annan hämtning pågick redan"_s},
+            {Error::Cancelled, u"hämtningen avbröts"_s},
+            {Error::Network, u"nätverksfel"_s},
+        };
+        const QMetaEnum errors = QMetaEnum::fromType<Error>();
+        QCOMPARE(std::size(reasons), size_t(errors.keyCount() - 1)); // all but None
+        for (const auto &[error, reason] : reasons) {
+            QTest::newRow(errors.valueToKey(int(error)))
+                << PollOutcome{PollOutcome::Kind::FetchFailed, 0, FetchResult::failure(error, 503)}
+                << u"Senaste kontroll 21:05:09: kunde inte nå chattsidan – "_s + reason;
+        }
+    }
+    void statusLineSaysWhatThePollFound()
+    {
+        QFETCH(PollOutcome, outcome);
+        QFETCH(QString, line);
+        QCOMPARE(statusLine(outcome, u"21:05:09"), line);
     }
 
 private:
