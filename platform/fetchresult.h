@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 
 // What became of one fetch of the user-list page. A failure never carries a
 // page: an error page from the server must not read as "nobody online".
 struct FetchResult {
+    Q_GADGET
+public:
     enum class Error {
         None,
         HttpStatus,        // the server answered, but not with 2xx
@@ -22,6 +25,7 @@ struct FetchResult {
         Cancelled,         // abandoned by the program (window closing)
         Network,           // any other transport failure
     };
+    Q_ENUM(Error)
 
     Error error = Error::None;
     int httpStatus = 0; // the status line's code, when the server sent one

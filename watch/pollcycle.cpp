@@ -31,7 +31,7 @@ std::optional<int> intervalFromText(const QString &text)
     }
     if (seconds == 0)
         return std::nullopt;
-    return static_cast<int>(std::min<qint64>(seconds * 1000, 65535));
+    return static_cast<int>(std::min<qint64>(seconds * 1000, WatchState::MaxPollInterval));
 }
 
 QString soundFilePath(const QString &programFolder)

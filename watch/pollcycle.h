@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fetchresult.h"
+#include "polloutcome.h"
 #include "watchstate.h"
 
 #include <QString>
@@ -19,26 +19,13 @@ inline constexpr QStringView UserListPath = u"/login/chat/users.asp";
 QUrl userListUrl(const QString &host);
 
 // The poll interval the interval box asks for, in ms: whole seconds 1 to 65
-// (spaces around them allowed), larger whole numbers capped at 65,535 ms.
+// (spaces around them allowed), larger whole numbers capped at WatchState::MaxPollInterval.
 // Anything else (0, empty, negative, not a whole number) asks for no change,
 // so a slip of the keyboard can never stop the watching for good.
 std::optional<int> intervalFromText(const QString &text);
 
 // folder + "Hej.WAV" with exactly one separator, in the platform's own style.
 QString soundFilePath(const QString &programFolder);
-
-// What one poll came to, for the window's status line.
-struct PollOutcome {
-    enum class Kind {
-        Listed,      // the page was read; nameCount names are in the list
-        FetchFailed, // the page could not be had; the list is empty
-        Busy,        // the previous poll was still running; nothing was done
-        Cancelled,   // the window is closing; the poll was abandoned
-    };
-    Kind kind = Kind::Busy;
-    qsizetype nameCount = 0;
-    FetchResult failure; // for FetchFailed
-};
 
 // One poll of the user-list page per tick of the poll timer: set the next
 // interval, clear, fetch, scan into the online list, then walk the list and

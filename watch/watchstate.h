@@ -20,12 +20,14 @@ class WatchState
 {
 public:
     static constexpr int RowCount = 8;
+    // The longest wait the poll timer can hold, in ms.
+    static constexpr int MaxPollInterval = 65535;
 
     virtual ~WatchState() = default;
 
     // Combo1: the text the interval box shows, chosen or typed.
     virtual QString intervalText() const = 0;
-    // Timer1: the wait before the next tick, counted from now.
+    // Timer1: the wait before the next tick, counted from now; 0 to MaxPollInterval.
     virtual void setPollInterval(int ms) = 0;
 
     // Text1 takes the text, then strPage is copied from Text1.

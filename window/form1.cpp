@@ -50,46 +50,6 @@ constexpr OptionColumn OptionColumns[] = {
     {Option::Ljud, u"Ljud", "ChkLjud", 5880, 615},
 };
 
-// Why the page could not be had, in Swedish for the status line. The
-// transport's own words, often English, go to the line's tooltip.
-QString failureText(const FetchResult &failure)
-{
-    using Error = FetchResult::Error;
-    switch (failure.error) {
-    case Error::None:
-        return {};
-    case Error::HttpStatus:
-        return u"servern svarade med HTTP-status %1"_s.arg(failure.httpStatus);
-    case Error::Timeout:
-        return u"tidsgränsen överskreds"_s;
-    case Error::TooLarge:
-        return u"sidan var för stor"_s;
-    case Error::ConnectionRefused:
-        return u"anslutningen nekades"_s;
-    case Error::HostNotFound:
-        return u"värden hittades inte"_s;
-    case Error::Truncated:
-        return u"svaret bröts av i förtid"_s;
-    case Error::Redirect:
-        return u"sidan omdirigerades för många gånger eller till en annan värd"_s;
-    case Error::UnknownEncoding:
-        return u"sidan var packad på ett sätt som programmet inte kan läsa"_s;
-    case Error::BadGzip:
-        return u"sidans packade innehåll var trasigt"_s;
-    case Error::Certificate:
-        return u"certifikatet kunde inte verifieras"_s;
-    case Error::Tls:
-        return u"ingen säker anslutning kunde upprättas"_s;
-    case Error::Busy:
-        return u"en annan hämtning pågick redan"_s;
-    case Error::Cancelled:
-        return u"hämtningen avbröts"_s;
-    case Error::Network:
-        break;
-    }
-    return u"nätverksfel"_s;
-}
-
 bool holdsExactly(const QListWidget &list, const QStringList &names)
 {
     if (list.count() != names.size())
@@ -99,15 +59,6 @@ bool holdsExactly(const QListWidget &list, const QStringList &names)
             return false;
     }
     return true;
-}
-
-QString countText(qsizetype names)
-{
-    if (names == 0)
-        return u"ingen online"_s;
-    if (names == 1)
-        return u"1 person online"_s;
-    return u"%1 personer online"_s.arg(names);
 }
 
 } // namespace
@@ -396,26 +347,15 @@ void Form1::timer1Tick()
 
 void Form1::showOutcome(const PollOutcome &outcome, const QString &when)
 {
-    switch (outcome.kind) {
-    case PollOutcome::Kind::Listed:
-        lblStatus->setText(u"Senaste kontroll %1: %2"_s.arg(when, countText(outcome.nameCount)));
-        lblStatus->setToolTip({});
-        return;
-    case PollOutcome::Kind::FetchFailed:
-        // Never to be mistaken for an empty chat.
-        lblStatus->setText(u"Senaste kontroll %1: kunde inte nå chattsidan – %2"_s.arg(
-            when, failureText(outcome.failure)));
-        // The detail comes from the network: shown as it came, never read as
-        // markup (and in one line, where a short rich text tooltip would wrap).
-        lblStatus->setToolTip(
-            Qt::mightBeRichText(outcome.failure.detail)
-                ? Qt::convertFromPlainText(outcome.failure.detail, Qt::WhiteSpacePre)
-                : outcome.failure.detail);
-        return;
-    case PollOutcome::Kind::Busy:
-    case PollOutcome::Kind::Cancelled:
-        return;
-    }
+    const QString line = statusLine(outcome, when);
+    if (line.isEmpty())
+        return; // a poll that did nothing leaves the last one's line
+    lblStatus->setText(line);
+    // The detail comes from the network: shown as it came, never read as
+    // markup (and in one line, where a short rich text tooltip would wrap).
+    const QString &detail = outcome.failure.detail;
+    lblStatus->setToolTip(
+        Qt::mightBeRichText(detail) ? Qt::convertFromPlainText(detail, Qt::WhiteSpacePre) : detail);
 }
 
 void Form1::timer2Tick()

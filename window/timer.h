@@ -1,9 +1,12 @@
 #pragma once
 
+#include "watchstate.h"
+
 #include <QObject>
 #include <QTimer>
 
-// A window timer with an enabled flag and an interval of 0 to 65,535 ms.
+// A window timer with an enabled flag and an interval of 0 to
+// WatchState::MaxPollInterval ms.
 // Unlike a bare QTimer, an interval of 0 means "never fires" rather than "fires
 // on every pass of the event loop", and a new interval always counts from the
 // moment it is set.
@@ -11,7 +14,7 @@ class Timer : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int MaxInterval = 65535;
+    static constexpr int MaxInterval = WatchState::MaxPollInterval;
 
     explicit Timer(QObject *parent = nullptr);
 

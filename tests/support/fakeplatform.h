@@ -4,6 +4,7 @@
 
 #include <QQueue>
 #include <QStringList>
+#include <QTest>
 
 #include <functional>
 
@@ -18,7 +19,11 @@ public:
         calls << QStringLiteral("fetch ") + url.toString();
         if (onFetch)
             onFetch();
-        return fetchAnswers.isEmpty() ? FetchResult::page({}) : fetchAnswers.dequeue();
+        if (!fetchAnswers.isEmpty())
+            return fetchAnswers.dequeue();
+        // An empty page would be "nobody online", an answer the test never gave.
+        QTest::qFail("a fetch that no answer was queued for", __FILE__, __LINE__);
+        return FetchResult::failure(FetchResult::Error::Network);
     }
     void cancelFetch() override { calls << QStringLiteral("cancel"); }
     void showMessage(const QString &text, const QString &title) override
@@ -31,7 +36,7 @@ public:
     void playSoundFile(const QString &path) override { calls << QStringLiteral("sound ") + path; }
     QString programFolder() const override { return QStringLiteral("/opt/vindrik"); }
 
-    // Answers for the next fetches; when empty, a fetch returns an empty page.
+    // Answers for the next fetches; a fetch with none queued fails the test.
     QQueue<FetchResult> fetchAnswers;
     // Run during a fetch or a message, as if the event loop ran meanwhile.
     std::function<void()> onFetch;

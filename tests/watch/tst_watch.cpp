@@ -5,6 +5,7 @@
 #include "rowrules.h"
 #include "scanner.h"
 
+#include <QMetaEnum>
 #include <QTest>
 
 #include <memory>
@@ -13,6 +14,8 @@
 
 using namespace Qt::StringLiterals;
 using Flags = std::array<bool, 3>;
+using Error = FetchResult::Error;
+Q_DECLARE_METATYPE(PollOutcome)
 
 namespace {
 
@@ -160,6 +163,51 @@ private Q_SLOTS:
         QCOMPARE(platform.calls, (QStringList{Fetch, alert(u"Anna"_s), u"cancel"_s}));
         QCOMPARE(cycle->poll().kind, PollOutcome::Kind::Cancelled); // and none after it
         QCOMPARE(platform.calls.count(Fetch), 1);
+    }
+
+    void statusLineSaysWhatThePollFound_data()
+    {
+        QTest::addColumn<PollOutcome>("outcome");
+        QTest::addColumn<QString>("line"); // empty: the line stays as it was
+        const auto listed = [](qsizetype names) {
+            return PollOutcome{PollOutcome::Kind::Listed, names, {}};
+        };
+        QTest::newRow("nobody") << listed(0) << u"Senaste kontroll 21:05:09: ingen online"_s;
+        QTest::newRow("one") << listed(1) << u"Senaste kontroll 21:05:09: 1 person online"_s;
+        QTest::newRow("three") << listed(3) << u"Senaste kontroll 21:05:09: 3 personer online"_s;
+        QTest::newRow("busy") << PollOutcome{PollOutcome::Kind::Busy, 0, {}} << QString();
+        QTest::newRow("cancelled") << PollOutcome{PollOutcome::Kind::Cancelled, 0, {}} << QString();
+        // Never to be mistaken for an empty chat; every failure has a reason of
+        // its own. In the enum's order, after None:
+        const QStringList reasons{
+            u"servern svarade med HTTP-status 503"_s,
+            u"tidsgränsen överskreds"_s,
+            u"sidan var för stor"_s,
+            u"anslutningen nekades"_s,
+            u"värden hittades inte"_s,
+            u"svaret bröts av i förtid"_s,
+            u"sidan omdirigerades för många gånger eller till en annan värd"_s,
+            u"sidan var packad på ett sätt som programmet inte kan läsa"_s,
+            u"sidans packade innehåll var trasigt"_s,
+            u"certifikatet kunde inte verifieras"_s,
+            u"ingen säker anslutning kunde upprättas"_s,
+            u"en annan hämtning pågick redan"_s,
+            u"hämtningen avbröts"_s,
+            u"nätverksfel"_s};
+        const QMetaEnum errors = QMetaEnum::fromType<Error>();
+        QCOMPARE(reasons.size(), errors.keyCount() - 1);
+        for (int i = 1; i < errors.keyCount(); ++i) {
+            const FetchResult failure = FetchResult::failure(Error(errors.value(i)), 503);
+            QTest::newRow(errors.key(i))
+                << PollOutcome{PollOutcome::Kind::FetchFailed, 0, failure}
+                << u"Senaste kontroll 21:05:09: kunde inte nå chattsidan – "_s + reasons[i - 1];
+        }
+    }
+    void statusLineSaysWhatThePollFound()
+    {
+        QFETCH(PollOutcome, outcome);
+        QFETCH(QString, line);
+        QCOMPARE(statusLine(outcome, u"21:05:09"), line);
     }
 
 private:
