@@ -4,6 +4,7 @@
 // the sound file and the bell's thread.
 #include "chatsite.h"
 #include "desktopplatform.h"
+#include "desktopsession.h"
 #include "pagedecoder.h"
 #include "pageserver.h"
 #include "pollcycle.h"
@@ -15,6 +16,7 @@
 #include <QLocalServer>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -449,6 +451,53 @@ private Q_SLOTS:
         finder.start(20);
         DesktopPlatform().showMessage(u"<b>Bo</b> &amp;"_s, title);
         QCOMPARE(shown, title + u"|<b>Bo</b> &amp;|plain|OK only|no icon|room for the title"_s);
+    }
+    // Given before QApplication exists; a window on X11 leaves the keyboard
+    // where the user types. What the user chose, Qt is left to.
+    void runsOnX11InAWaylandSessionWithAnXServer_data()
+    {
+        QTest::addColumn<QStringList>("env");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<bool>("x11");
+        const QStringList gnome{u"XDG_SESSION_TYPE=wayland"_s, u"WAYLAND_DISPLAY=wayland-0"_s,
+                                u"DISPLAY=:0"_s};
+        QTest::newRow("GNOME or Plasma with Xwayland") << gnome << QStringList() << true << true;
+        QTest::newRow("no session type, a Wayland display")
+            << QStringList{u"WAYLAND_DISPLAY=wayland-0"_s, u"DISPLAY=:0"_s} << QStringList() << true
+            << true;
+        QTest::newRow("an empty QT_QPA_PLATFORM chooses nothing")
+            << gnome + QStringList{u"QT_QPA_PLATFORM="_s} << QStringList() << true << true;
+        QTest::newRow("the X server does not answer") << gnome << QStringList() << false << false;
+        QTest::newRow("no DISPLAY") << gnome.mid(0, 2) << QStringList() << true << false;
+        QTest::newRow("an X11 session") << QStringList{u"XDG_SESSION_TYPE=x11"_s} + gnome.mid(1)
+                                        << QStringList() << true << false;
+        QTest::newRow("QT_QPA_PLATFORM chosen")
+            << gnome + QStringList{u"QT_QPA_PLATFORM=wayland"_s} << QStringList() << true << false;
+        QTest::newRow("-platform chosen")
+            << gnome << QStringList{u"-platform"_s, u"wayland"_s} << true << false;
+        QTest::newRow("--platform chosen, after another argument")
+            << gnome << QStringList{u"-name"_s, u"x"_s, u"--platform"_s, u"wayland"_s} << true
+            << false;
+    }
+    void runsOnX11InAWaylandSessionWithAnXServer()
+    {
+        QFETCH(QStringList, env);
+        QFETCH(QStringList, args);
+        QFETCH(bool, reachable);
+        QFETCH(bool, x11);
+        QProcessEnvironment environment;
+        for (const QString &variable : env)
+            environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+        QList<QByteArray> bytes{"Project1"};
+        for (const QString &arg : args)
+            bytes << arg.toLocal8Bit();
+        QList<const char *> argv;
+        for (const QByteArray &arg : bytes)
+            argv << arg.constData();
+        const auto answers = reachable ? +[] { return true; } : +[] { return false; };
+        QCOMPARE(DesktopSession::prefersX11(int(argv.size()), argv.constData(), environment, answers),
+                 x11);
     }
     void soundFileReturnsAtOnceAndHangsNothing_data()
     {
