@@ -16,9 +16,12 @@ VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # backend; and the whole program is played by a user on a virtual X display
 # under openbox, typing into xev (x11-utils, with xprop and xwininfo) while the
 # alert comes, closing a window with wmctrl and taking screenshots with
-# imagemagick.
+# imagemagick; and again in a headless GNOME Shell session with Xwayland, in
+# private D-Bus buses (dbus-daemon, gdbus from libglib2.0-bin), typing into a
+# GTK window of python3-gi's.
 VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool wmctrl openbox x11-utils imagemagick
-    weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse)
+    weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse
+    gnome-shell xwayland dbus-daemon libglib2.0-bin python3-gi gir1.2-gtk-3.0)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.
 VINDRIK_CHECK_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format-14 cppcheck)
