@@ -51,10 +51,10 @@ void DesktopSession::nameWindowClass(QWidget &window)
     const auto id = xcb_window_t(window.winId());
     // Qt's instance name stays: the user may have chosen it (-name, RESOURCE_NAME).
     const std::unique_ptr<xcb_get_property_reply_t, decltype(&free)> now(
-        xcb_get_property_reply(connection,
-                               xcb_get_property(connection, 0, id, XCB_ATOM_WM_CLASS,
-                                                XCB_ATOM_STRING, 0, 256),
-                               nullptr),
+        xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, 0, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+            nullptr),
         &free);
     QByteArray instance =
         now ? QByteArray(static_cast<const char *>(xcb_get_property_value(now.get())),

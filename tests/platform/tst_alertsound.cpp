@@ -1,10 +1,8 @@
 // "Pip" and "Ljud" heard for real in a Wayland session: alertprobe runs the
-// desktop platform natively on a headless Weston, or on X11 as the program
-// does where the session has an X server too (Xvfb standing in for
-// Xwayland, whose bell nobody hears), and plays into a private PulseAudio
-// whose only sink is a null sink; parec records the sink's monitor. Needs
-// weston, xvfb, pulseaudio, parec (pulseaudio-utils), Qt's wayland plugin
-// (qt6-wayland) and the freedesktop sound theme, and fails without them.
+// desktop platform on a headless Weston, or on X11 (Xvfb standing in for
+// Xwayland, whose bell nobody hears), into a private PulseAudio with only a
+// null sink, whose monitor parec records. Needs weston, xvfb, pulseaudio,
+// pulseaudio-utils, qt6-wayland and sound-theme-freedesktop.
 
 #include <QDir>
 #include <QProcess>
