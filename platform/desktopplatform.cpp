@@ -1,6 +1,7 @@
 #include "desktopplatform.h"
 
 #include "desktopbell.h"
+#include "desktopsession.h"
 #include "messagebox.h"
 #include "pagedecoder.h"
 
@@ -14,6 +15,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcessEnvironment>
 #include <QScopedValueRollback>
 #include <QSoundEffect>
 #include <QSslError>
@@ -428,8 +430,10 @@ void DesktopPlatform::showMessage(const QString &text, const QString &title)
 void DesktopPlatform::beep()
 {
     // Only X11 has a bell of its own, sounding as the desktop's settings say.
-    // Qt's other platforms, Wayland among them, make no sound at all.
-    if (QGuiApplication::platformName() == u"xcb") {
+    // Qt's other platforms, Wayland among them, make no sound at all, and
+    // Xwayland's bell is nobody's to ring.
+    if (QGuiApplication::platformName() == u"xcb" &&
+        !DesktopSession::isWayland(QProcessEnvironment::systemEnvironment())) {
         QApplication::beep();
         return;
     }

@@ -1,5 +1,7 @@
 #include "messagebox.h"
 
+#include "desktopsession.h"
+
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QEvent>
@@ -15,6 +17,7 @@
 #include <xcb/xcb.h>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -114,32 +117,34 @@ void showOnEveryWorkspace(const QWidget &box)
 
 void MessageBox::show(const QString &text, const QString &title, QWidget *window)
 {
-    // On Wayland the compositor decides who has the keyboard; elsewhere a box
-    // must not take it from another program the user is typing in. Qt's X11
-    // plugin gives the keyboard to every modal window it shows, so there the
-    // box is not modal at all.
+    // Qt's X11 plugin gives the keyboard to every modal window it shows, so a
+    // box for a user in another program is not modal at all. Wayland has no
+    // such box: a window shown there takes the keyboard and comes up where
+    // the compositor says, so it is at least modal over the program's window.
     const bool userIsHere = QApplication::activeWindow() != nullptr ||
                             QGuiApplication::platformName().startsWith(u"wayland");
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok,
-                    userIsHere ? window : nullptr);
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, window);
     // Names come from a web page; "<b>Bo</b>" must be shown as typed, not rendered.
     box.setTextFormat(Qt::PlainText);
     makeRoomForTitle(box, title);
-    if (userIsHere) {
-        box.exec();
-        return;
+    std::optional<InputHold> hold;
+    if (!userIsHere) {
+        box.setModal(false); // a message box is modal unless told
+        // A window of its own, not a dialog: window managers keep a dialog
+        // with the program's window, minimized with it (kwin) and on its
+        // workspace.
+        box.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+        box.setAttribute(Qt::WA_ShowWithoutActivating);
+        hold.emplace(box);
     }
-    box.setModal(false); // a message box is modal unless told
-    // A window of its own, not a dialog: window managers keep a dialog with
-    // the program's window, minimized with it (kwin) and on its workspace.
-    box.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                       Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    box.setAttribute(Qt::WA_ShowWithoutActivating);
+    DesktopSession::nameWindowClass(box);
     QEventLoop answered;
     QObject::connect(&box, &QDialog::finished, &answered, &QEventLoop::quit);
-    const InputHold hold(box);
     box.show();
-    showOnEveryWorkspace(box);
-    QApplication::alert(&box); // until it is activated
+    if (!userIsHere) {
+        showOnEveryWorkspace(box);
+        QApplication::alert(&box); // until it is activated
+    }
     answered.exec();
 }

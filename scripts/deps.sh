@@ -17,10 +17,13 @@ VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # under openbox, typing into xev (x11-utils, with xprop and xwininfo) while the
 # alert comes, closing a window with wmctrl and taking screenshots with
 # imagemagick; it finds the window's controls over AT-SPI, on a private D-Bus
-# session (dbus-daemon, dbus-send) with Python's GObject bindings.
+# session (dbus-daemon, dbus-send) with Python's GObject bindings; and again in
+# a headless GNOME Shell session with Xwayland, in private D-Bus buses (gdbus
+# from libglib2.0-bin), typing into a GTK window of python3-gi's.
 VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool wmctrl openbox x11-utils imagemagick
     weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse
-    dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0)
+    dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0
+    gnome-shell xwayland libglib2.0-bin gir1.2-gtk-3.0)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.
 VINDRIK_CHECK_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format-14 cppcheck)

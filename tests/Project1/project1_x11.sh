@@ -94,6 +94,9 @@ QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$program" 2>"$scratch/program.log" &
 pids+=($!)
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Vindriks Chatt s' | head -1)
 [[ -n $window ]] || fail "no window"
+# The class names the menu entry, so desktops show the entry's name and icon.
+menu_entry() { xprop -id "$1" WM_CLASS | grep -q ', "vindrik-chatt"$'; }
+menu_entry "$window" || fail "the window's class is not the menu entry's: $(xprop -id "$window" WM_CLASS)"
 # Low on the screen, so no alert (in the middle) covers the button.
 xdotool windowmove --sync "$window" 0 380
 xdotool windowactivate --sync "$window"
@@ -151,6 +154,7 @@ within 5 everywhere "$alert" || fail "the alert is not on every workspace"
 [[ $wm == mutter ]] || within 5 has_state "$alert" _NET_WM_STATE_DEMANDS_ATTENTION ||
     fail "no attention asked for"
 within 5 has_state "$alert" _NET_WM_STATE_ABOVE || fail "the alert is not kept on top"
+menu_entry "$alert" || fail "the alert's class is not the menu entry's: $(xprop -id "$alert" WM_CLASS)"
 # Not a dialog of the program's, which window managers minimize with its window.
 xprop -id "$alert" WM_TRANSIENT_FOR | grep -q 'not found' || fail "the alert belongs to the window"
 wait "$typist"

@@ -1,8 +1,8 @@
-// "Pip" and "Ljud" heard for real on Wayland: alertprobe runs the desktop
-// platform natively on a headless Weston and plays into a private PulseAudio
-// whose only sink is a null sink; parec records the sink's monitor. Needs
-// weston, pulseaudio, parec (pulseaudio-utils), Qt's wayland plugin
-// (qt6-wayland) and the freedesktop sound theme, and fails without them.
+// "Pip" and "Ljud" heard for real in a Wayland session: alertprobe runs the
+// desktop platform on a headless Weston, or on X11 (Xvfb standing in for
+// Xwayland, whose bell nobody hears), into a private PulseAudio with only a
+// null sink, whose monitor parec records. Needs weston, xvfb, pulseaudio,
+// pulseaudio-utils, qt6-wayland and sound-theme-freedesktop.
 
 #include <QDir>
 #include <QProcess>
@@ -72,6 +72,7 @@ class TstAlertSound : public QObject
     QTemporaryDir m_dir;
     QProcessEnvironment m_env;
     QProcess m_weston;
+    QProcess m_xvfb;
     QProcess m_pulse;
 
 private Q_SLOTS:
@@ -79,10 +80,11 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         end(m_weston);
+        end(m_xvfb);
         end(m_pulse);
     }
-    void alertIsHeardEveryTimeOnWayland_data();
-    void alertIsHeardEveryTimeOnWayland();
+    void alertIsHeardEveryTimeInAWaylandSession_data();
+    void alertIsHeardEveryTimeInAWaylandSession();
 };
 
 void TstAlertSound::initTestCase()
@@ -115,6 +117,10 @@ void TstAlertSound::initTestCase()
          u"--log-target=stderr"_s, u"-L"_s, u"module-null-sink sink_name=vindrik"_s, u"-L"_s,
          u"module-native-protocol-unix auth-anonymous=1 socket="_s + runtime + u"/pulse.sock"_s},
         m_env);
+    startOwn(m_xvfb, u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-nolisten"_s, u"tcp"_s}, m_env);
+    QTRY_VERIFY2_WITH_TIMEOUT(m_xvfb.canReadLine(), "Xvfb did not start", 10'000);
+    m_env.insert(u"DISPLAY"_s, u':' + QString::fromLatin1(m_xvfb.readLine().trimmed()));
+    m_env.insert(u"XDG_SESSION_TYPE"_s, u"wayland"_s);
     QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(runtime + u"/vindrik-wayland"_s),
                               m_weston.readAll().prepend("weston did not start: ").constData(),
                               10'000);
@@ -123,20 +129,26 @@ void TstAlertSound::initTestCase()
                               10'000);
 }
 
-void TstAlertSound::alertIsHeardEveryTimeOnWayland_data()
+void TstAlertSound::alertIsHeardEveryTimeInAWaylandSession_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("withTheme"); // else no sound theme can be found
-    QTest::newRow("Pip: the theme's bell") << QStringList{u"pip"_s} << true;
+    QTest::addColumn<QString>("platform");
+    QTest::newRow("Pip: the theme's bell") << QStringList{u"pip"_s} << true << u"wayland"_s;
     // A pure tone, which must be one that laptop speakers play.
-    QTest::newRow("Pip without a sound theme: our own tone") << QStringList{u"pip"_s} << false;
-    QTest::newRow("Ljud: Hej.WAV from the program's folder") << QStringList{u"ljud"_s} << true;
+    QTest::newRow("Pip without a sound theme: our own tone")
+        << QStringList{u"pip"_s} << false << u"wayland"_s;
+    QTest::newRow("Ljud: Hej.WAV from the program's folder")
+        << QStringList{u"ljud"_s} << true << u"wayland"_s;
+    QTest::newRow("Pip on X11: the theme's bell") << QStringList{u"pip"_s} << true << u"xcb"_s;
+    QTest::newRow("Ljud on X11") << QStringList{u"ljud"_s} << true << u"xcb"_s;
 }
 
-void TstAlertSound::alertIsHeardEveryTimeOnWayland()
+void TstAlertSound::alertIsHeardEveryTimeInAWaylandSession()
 {
     QFETCH(QStringList, args);
     QFETCH(bool, withTheme);
+    QFETCH(QString, platform);
     QTemporaryDir home; // libcanberra remembers its look-ups in each home
     QProcessEnvironment env = m_env;
     env.insert(u"HOME"_s, home.path());
@@ -160,7 +172,7 @@ void TstAlertSound::alertIsHeardEveryTimeOnWayland()
     QTRY_VERIFY2_WITH_TIMEOUT(parecLog.contains("Connected to device"),
                               ("parec did not start recording: " + parecLog).constData(), 10'000);
 
-    env.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
+    env.insert(u"QT_QPA_PLATFORM"_s, platform);
     QProcess probe;
     probe.setWorkingDirectory(home.path()); // not the program's folder
     const auto stopProbe = qScopeGuard([&probe] { end(probe); });
@@ -177,8 +189,8 @@ void TstAlertSound::alertIsHeardEveryTimeOnWayland()
     QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 10'000);
     const QByteArray said = probe.readAllStandardOutput() + probe.readAllStandardError();
     QVERIFY2(probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0 &&
-                 said.startsWith("wayland\n"),
-             ("alertprobe did not run on Wayland: " + said).constData());
+                 said.startsWith(platform.toLatin1() + '\n'),
+             ("alertprobe did not run on " + platform.toLatin1() + ": " + said).constData());
     QTest::qWait(200); // the last of the recording
     end(parec);
 

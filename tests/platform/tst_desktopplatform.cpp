@@ -4,6 +4,7 @@
 // the sound file and the bell's thread.
 #include "chatsite.h"
 #include "desktopplatform.h"
+#include "desktopsession.h"
 #include "pagedecoder.h"
 #include "pageserver.h"
 #include "pollcycle.h"
@@ -15,6 +16,7 @@
 #include <QLocalServer>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -449,6 +451,46 @@ private Q_SLOTS:
         finder.start(20);
         DesktopPlatform().showMessage(u"<b>Bo</b> &amp;"_s, title);
         QCOMPARE(shown, title + u"|<b>Bo</b> &amp;|plain|OK only|no icon|room for the title"_s);
+    }
+    // Given before QApplication exists; a window on X11 leaves the keyboard
+    // where the user types. What the user chose, Qt is left to.
+    void runsOnX11InAWaylandSessionWithAnXServer_data()
+    {
+        QTest::addColumn<QString>("env");     // NAME=value, apart by spaces
+        QTest::addColumn<QByteArray>("args"); // after the program's name
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<bool>("x11");
+        const QString gnome = u"XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=w DISPLAY=:0"_s;
+        const QByteArray none;
+        QTest::newRow("GNOME or Plasma with Xwayland") << gnome << none << true << true;
+        QTest::newRow("no session type")
+            << u"WAYLAND_DISPLAY=w DISPLAY=:0"_s << none << true << true;
+        QTest::newRow("the X server does not answer") << gnome << none << false << false;
+        QTest::newRow("an X11 session")
+            << u"XDG_SESSION_TYPE=x11 WAYLAND_DISPLAY=w DISPLAY=:0"_s << none << true << false;
+        QTest::newRow("QT_QPA_PLATFORM chosen")
+            << gnome + u" QT_QPA_PLATFORM=xcb"_s << none << true << false;
+        QTest::newRow("-platform chosen") << gnome << "-platform wayland"_ba << true << false;
+        QTest::newRow("--platform chosen, after another argument")
+            << gnome << "-name x --platform wayland"_ba << true << false;
+    }
+    void runsOnX11InAWaylandSessionWithAnXServer()
+    {
+        QFETCH(QString, env);
+        QFETCH(QByteArray, args);
+        QFETCH(bool, reachable);
+        QFETCH(bool, x11);
+        QProcessEnvironment environment;
+        for (const QString &variable : env.split(u' '))
+            environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+        const QByteArrayList words = ("Project1 " + args).trimmed().split(' ');
+        QList<const char *> argv;
+        for (const QByteArray &word : words)
+            argv << word.constData();
+        const auto answers = reachable ? +[] { return true; } : +[] { return false; };
+        QCOMPARE(
+            DesktopSession::prefersX11(int(argv.size()), argv.constData(), environment, answers),
+            x11);
     }
     void soundFileReturnsAtOnceAndHangsNothing_data()
     {
