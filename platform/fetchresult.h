@@ -18,7 +18,6 @@ struct FetchResult {
         BadGzip,           // the gzip body does not unpack
         Certificate,       // the server's certificate is not trusted; detail says why
         Tls,               // no secure connection could be made
-        Busy,              // another fetch was still under way
         Cancelled,         // abandoned by the program (window closing)
         Network,           // any other transport failure
     };

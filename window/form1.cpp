@@ -80,8 +80,6 @@ QString failureText(const FetchResult &failure)
         return u"certifikatet kunde inte verifieras"_s;
     case Error::Tls:
         return u"ingen säker anslutning kunde upprättas"_s;
-    case Error::Busy:
-        return u"en annan hämtning pågick redan"_s;
     case Error::Cancelled:
         return u"hämtningen avbröts"_s;
     case Error::Network:
