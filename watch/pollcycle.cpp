@@ -106,7 +106,7 @@ void PollCycle::walk()
         for (int row = 0; row < WatchState::RowCount; ++row) {
             if (m_cancelled)
                 return;
-            if (m_state.onlineText(entry) == m_state.nick(row))
+            if (m_state.onlineText(entry) == m_state.nick(row) && mayAlert())
                 raiseAlerts(row, entry);
         }
     }
@@ -120,7 +120,7 @@ void PollCycle::raiseAlerts(int row, qsizetype entry)
         QString message = m_state.onlineText(entry);
         message += AlertSuffix;
         m_platform.showMessage(message, AlertTitle.toString());
-        if (m_cancelled)
+        if (!mayAlert())
             return;
     }
     if (m_state.isTicked(row, Option::Pip))

@@ -161,11 +161,9 @@ point "$window" 0.4 0.83 && xdotool click 1
 button >"$scratch/start-caption"
 cmp -s "$scratch/stop-caption" "$scratch/start-caption" && fail "the click waited for the chat"
 kill -CONT "$demo"
-# That look ends with its alert; with the window active, it takes the keyboard.
-within 10 has_box || fail "no alert after the held look"
-within 5 active "$(box)" || fail "the alert over the active window did not take the keyboard"
-xdotool key Return
-within 5 no_box || fail "Return did not answer the alert over the window"
+# That look lists what it found, but watching was stopped: it alerts no more.
+ended() { ! held; }
+within 10 ended || fail "the held look did not end"
 sleep 4
-has_box && fail "a look came after watching was stopped"
+has_box && fail "an alert or a look came after watching was stopped"
 echo "PASS ($wm)"

@@ -250,6 +250,7 @@ private Q_SLOTS:
         QFETCH(bool, repainted);
         auto *list = child<QListWidget>(u"List1"_s);
         m_platform->fetchAnswers << pageOf(FirstNames) << second;
+        timer1()->setEnabled(true); // watching
         Q_EMIT timer1()->ticked();
         child<QLineEdit>(u"txtNick2"_s)->setText(u"Dan"_s);
         box(u"chkPopup2"_s)->setChecked(true);
@@ -272,15 +273,36 @@ private Q_SLOTS:
         QCOMPARE(counter.paints > 0, repainted);
     }
 
-    void closingEndsThePollUnderWay()
+    void closingOrStoppingDuringTheFetch_data()
     {
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("closing ends the poll")
+            << true << QStringList{u"fetch http://chat.example/"_s, u"cancel"_s} << QString();
+        // The poll shows what it found, as a stopped program keeps it, and alerts no more.
+        QTest::newRow("Stoppa programmet")
+            << false << QStringList{u"fetch http://chat.example/"_s} << u": 1 person online"_s;
+    }
+    void closingOrStoppingDuringTheFetch()
+    {
+        QFETCH(bool, close);
+        QFETCH(QStringList, calls);
+        QFETCH(QString, says);
         child<QLineEdit>(u"txtNick0"_s)->setText(u"Bo"_s);
+        box(u"chkPopup0"_s)->setChecked(true);
         box(u"chkPip0"_s)->setChecked(true);
+        auto *button = child<QPushButton>(u"CmdKnapp"_s);
+        button->click(); // watching
         m_platform->fetchAnswers << pageOf({u"Bo"_s});
-        m_platform->onFetch = [this] { m_form->close(); };
+        m_platform->onFetch = [this, close, button] {
+            close ? void(m_form->close()) : button->click();
+        };
         Q_EMIT timer1()->ticked();
-        QCOMPARE(m_platform->calls, (QStringList{u"fetch http://chat.example/"_s, u"cancel"_s}));
-        QVERIFY(status().isEmpty());
+        QCOMPARE(m_platform->calls, calls);
+        QVERIFY2(says.isEmpty() ? status().isEmpty() : status().endsWith(says),
+                 qPrintable(status()));
+        QCOMPARE(child<QListWidget>(u"List1"_s)->count(), close ? 0 : 1);
     }
 
     void pageBufferAndNicksTakeMoreThanALineEditLimit()
