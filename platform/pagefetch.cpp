@@ -3,6 +3,7 @@
 #include "pagedecoder.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -12,6 +13,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -39,6 +42,38 @@ FetchResult::Error errorFor(QNetworkReply::NetworkError error)
         return Error::Tls;
     default:
         return Error::Network;
+    }
+}
+
+// Qt 6.4 reads a response's head a byte at a time in its network thread, and
+// reads on for as long as bytes keep coming. A server that never ends its head
+// keeps that thread in the loop long after abort(): nothing sent to it runs
+// meanwhile (the abort, a cleared connection cache, even its own end), so the
+// connection stays open, the head grows, and no later request is sent. Shut
+// down under it, the connection gives that loop its end of data, and the
+// thread then closes it. Only the fetch talks to that port from this process.
+void shutDownConnectionsTo(quint16 port)
+{
+    const QStringList fds =
+        QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : fds) {
+        bool isNumber = false;
+        const int fd = name.toInt(&isNumber);
+        int type = 0;
+        socklen_t typeSize = sizeof type;
+        sockaddr_storage peer{};
+        socklen_t peerSize = sizeof peer;
+        if (!isNumber || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeSize) != 0 ||
+            type != SOCK_STREAM ||
+            getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) != 0)
+            continue;
+        quint16 peerPort = 0;
+        if (peer.ss_family == AF_INET)
+            peerPort = ntohs(reinterpret_cast<const sockaddr_in &>(peer).sin_port);
+        else if (peer.ss_family == AF_INET6)
+            peerPort = ntohs(reinterpret_cast<const sockaddr_in6 &>(peer).sin6_port);
+        if (peerPort == port)
+            shutdown(fd, SHUT_RDWR);
     }
 }
 
@@ -151,6 +186,8 @@ private:
     void giveUp(Abort why);
 
     const qint64 m_maxBodyBytes;
+    const quint16 m_port; // of the server the connection goes to
+    bool m_headRead = false;
     std::unique_ptr<QNetworkReply> m_reply;
     QByteArray m_body;
     std::optional<GzipStream> m_gzip;
@@ -163,7 +200,8 @@ private:
 
 PageFetcher::PageRequest::PageRequest(QNetworkAccessManager &network, const QUrl &url,
                                       const Limits &limits, QDeadlineTimer deadline)
-    : m_maxBodyBytes(limits.maxBodyBytes)
+    : m_maxBodyBytes(limits.maxBodyBytes),
+      m_port(quint16(url.port(url.scheme() == u"https" ? 443 : 80)))
 {
     QNetworkRequest request(url);
     // Redirects are followed by fetch(), one request at a time, rather
@@ -204,6 +242,7 @@ void PageFetcher::PageRequest::wait()
 
 void PageFetcher::PageRequest::onMetaDataChanged()
 {
+    m_headRead = true;
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && length.toLongLong() > m_maxBodyBytes) {
         giveUp(Abort::TooLarge);
@@ -265,6 +304,8 @@ void PageFetcher::PageRequest::giveUp(Abort why)
         return;
     m_abort = why;
     m_reply->abort();
+    if (!m_headRead)
+        shutDownConnectionsTo(m_port);
 }
 
 QUrl PageFetcher::PageRequest::location() const

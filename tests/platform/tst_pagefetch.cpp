@@ -68,17 +68,26 @@ Script redirectTo(const QByteArray &location, int afterMs = 0)
          .close = true}};
 }
 
-// Answers one request with 100 MiB in chunks, as fast as the client takes
-// them, from a thread of its own, so the flood does not wait for this thread.
+// Answers one request, as fast as the client takes it, from a thread of its
+// own, so the flood does not wait for this thread: with 100 MiB of body in
+// chunks, or with header lines that never end until the client goes away (or
+// 6 s have passed).
 class FloodServer : public QThread
 {
 public:
-    FloodServer() { start(); }
+    explicit FloodServer(bool head) : m_head(head) { start(); }
     ~FloodServer() override { wait(); }
     QUrl url()
     {
         m_listening.acquire();
         return QUrl(u"http://127.0.0.1:%1/"_s.arg(m_port));
+    }
+    // Once the server is done: when the client went away, in ms from the
+    // first byte, or -1 if it never did.
+    qint64 goneAfterMs()
+    {
+        wait();
+        return m_goneMs;
     }
 
 private:
@@ -93,14 +102,30 @@ private:
         std::unique_ptr<QTcpSocket> client(server.nextPendingConnection());
         client->waitForReadyRead(5000); // the request, read so that no close turns into a reset
         client->readAll();
+        QElapsedTimer clock;
+        clock.start();
+        const auto send = [&client](const QByteArray &bytes) {
+            return client->write(bytes) > 0 && client->waitForBytesWritten(5000) &&
+                   client->state() == QAbstractSocket::ConnectedState;
+        };
+        if (m_head) {
+            const QByteArray line = "X-Flood: " + QByteArray(1000, 'x') + "\r\n";
+            bool open = send("HTTP/1.1 200 OK\r\n");
+            while (open && clock.elapsed() < 6000)
+                open = send(line);
+            m_goneMs = open ? -1 : clock.elapsed();
+            return;
+        }
         client->write(head("Transfer-Encoding: chunked\r\n"));
         const QByteArray block = chunk(QByteArray(64 * 1024, 'x'));
-        for (int i = 0; i < 1600 && client->state() == QAbstractSocket::ConnectedState; ++i)
-            client->write(block) > 0 && client->waitForBytesWritten(5000);
+        for (int i = 0; i < 1600 && send(block); ++i) {
+        }
     }
 
+    const bool m_head;
     QSemaphore m_listening;
     quint16 m_port = 0;
+    qint64 m_goneMs = -1;
 };
 
 } // namespace
@@ -332,10 +357,21 @@ private Q_SLOTS:
         QTimer::singleShot(0, this, [] { QTest::qWait(1000); });
         QCOMPARE(PageFetcher({500, MaxBody}).fetch(pageUrl()).text, u"Bo"_s);
     }
-    void aFloodCostsNoMoreMemoryThanTheLimit()
+    void aFloodIsCutOffAndCostsNoMoreMemoryThanTheLimit_data()
     {
+        QTest::addColumn<bool>("head");
+        QTest::addColumn<Error>("error");
+        QTest::newRow("100 MiB of body") << false << Error::TooLarge;
+        QTest::newRow("a head that never ends") << true << Error::Timeout;
+    }
+    // The connection closed when the fetch gives up, so the server stops
+    // sending, memory stops growing and the next fetch is read on time.
+    void aFloodIsCutOffAndCostsNoMoreMemoryThanTheLimit()
+    {
+        QFETCH(bool, head);
+        QFETCH(Error, error);
         PageFetcher fetcher({TimeoutMs, MaxBody});
-        QCOMPARE(fetcher.fetch(FloodServer().url()).error,
+        QCOMPARE(fetcher.fetch(FloodServer(false).url()).error,
                  Error::TooLarge); // set-up not counted
         // Resets the peak (VmHWM) to the current size.
         QFile clearRefs(u"/proc/self/clear_refs"_s);
@@ -345,9 +381,23 @@ private Q_SLOTS:
         // This thread busy for a moment, as with an alert box being laid out:
         // meanwhile the network thread must not read on without bound.
         QTimer::singleShot(0, this, [] { QThread::msleep(500); });
-        QCOMPARE(fetcher.fetch(FloodServer().url()).error, Error::TooLarge);
+        FloodServer flood(head);
+        QCOMPARE(fetcher.fetch(flood.url()).error, error);
+        server.serve(PageServer::ok("Bo"));
+        QElapsedTimer clock;
+        clock.start();
+        const FetchResult after = fetcher.fetch(pageUrl());
+        const qint64 next = clock.elapsed();
+        const qint64 gone = flood.goneAfterMs();
         const qint64 growth = procStatusKiB("VmHWM") - before;
-        qInfo("100 MiB refused at 1 MiB: peak memory grew by %lld KiB", growth);
+        qInfo("peak memory grew by %lld KiB; the server saw the client go after %lld ms; the next "
+              "fetch took %lld ms",
+              growth, gone, next);
+        QCOMPARE(after.text, u"Bo"_s);
+        QVERIFY2(next < 1000, qPrintable(u"the next fetch took %1 ms"_s.arg(next)));
+        if (head)
+            QVERIFY2(gone >= 0 && gone < TimeoutMs + 1000,
+                     qPrintable(u"gone after %1 ms"_s.arg(gone)));
         if (VINDRIK_MEMORY_FIGURES_REAL) // AddressSanitizer's figures say nothing of the program
             QVERIFY2(growth < 8 * 1024, qPrintable(u"peak memory grew by %1 KiB"_s.arg(growth)));
     }
