@@ -18,6 +18,9 @@ struct FetchResult {
         BadGzip,           // the gzip body does not unpack
         Certificate,       // the server's certificate is not trusted; detail says why
         Tls,               // no secure connection could be made
+        ProxyLogin,        // the proxy wants a login (407)
+        ProxyUnreachable,  // the proxy refused the connection, was not found or did not answer
+        Proxy,             // any other failure of the proxy's
         Cancelled,         // abandoned by the program (window closing)
         Network,           // any other transport failure
     };
@@ -26,6 +29,7 @@ struct FetchResult {
     int httpStatus = 0; // the status line's code, when the server sent one
     QString text;       // the decoded body; empty unless ok()
     QString detail;     // the transport's own words, for whoever asks; never shown as the reason
+    QString proxy;      // "host:port" of the proxy the fetch went through, if it did
 
     bool ok() const { return error == Error::None; }
 

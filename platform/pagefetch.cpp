@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QScopedValueRollback>
@@ -25,14 +26,25 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-FetchResult::Error errorFor(QNetworkReply::NetworkError error)
+// Through a plain HTTP proxy Qt connects to the proxy alone, and reports its
+// failures as the server's.
+FetchResult::Error errorFor(QNetworkReply::NetworkError error, bool viaProxy)
 {
     using Error = FetchResult::Error;
     switch (error) {
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return Error::ProxyLogin;
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+        return Error::ProxyUnreachable;
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::UnknownProxyError:
+        return Error::Proxy;
     case QNetworkReply::ConnectionRefusedError:
-        return Error::ConnectionRefused;
+        return viaProxy ? Error::ProxyUnreachable : Error::ConnectionRefused;
     case QNetworkReply::HostNotFoundError:
-        return Error::HostNotFound;
+        return viaProxy ? Error::ProxyUnreachable : Error::HostNotFound;
     case QNetworkReply::TimeoutError:
         return Error::Timeout;
     case QNetworkReply::RemoteHostClosedError:
@@ -155,8 +167,8 @@ private:
 class PageFetcher::PageRequest : public QObject
 {
 public:
-    PageRequest(QNetworkAccessManager &network, const QUrl &url, const Limits &limits,
-                QDeadlineTimer deadline);
+    PageRequest(QNetworkAccessManager &network, const QUrl &url, const QNetworkProxy &proxy,
+                const Limits &limits, QDeadlineTimer deadline);
     PageRequest(const PageRequest &) = delete;
     PageRequest &operator=(const PageRequest &) = delete;
 
@@ -186,7 +198,8 @@ private:
     void giveUp(Abort why);
 
     const qint64 m_maxBodyBytes;
-    const quint16 m_port; // of the server the connection goes to
+    const bool m_viaProxy;
+    const quint16 m_port; // of the server or proxy the connection goes to
     bool m_headRead = false;
     std::unique_ptr<QNetworkReply> m_reply;
     QByteArray m_body;
@@ -199,9 +212,10 @@ private:
 };
 
 PageFetcher::PageRequest::PageRequest(QNetworkAccessManager &network, const QUrl &url,
-                                      const Limits &limits, QDeadlineTimer deadline)
-    : m_maxBodyBytes(limits.maxBodyBytes),
-      m_port(quint16(url.port(url.scheme() == u"https" ? 443 : 80)))
+                                      const QNetworkProxy &proxy, const Limits &limits,
+                                      QDeadlineTimer deadline)
+    : m_maxBodyBytes(limits.maxBodyBytes), m_viaProxy(proxy.type() != QNetworkProxy::NoProxy),
+      m_port(m_viaProxy ? proxy.port() : quint16(url.port(url.scheme() == u"https" ? 443 : 80)))
 {
     QNetworkRequest request(url);
     // Redirects are followed by fetch(), one request at a time, rather
@@ -345,6 +359,10 @@ FetchResult PageFetcher::PageRequest::result() const
     case Abort::BadGzip:
         break; // the status line says more
     }
+    // A proxy's own refusal (407) is no answer of the chat's.
+    if (const Error error = errorFor(m_reply->error(), m_viaProxy);
+        error == Error::ProxyLogin || error == Error::ProxyUnreachable || error == Error::Proxy)
+        return failure(error, m_reply->errorString());
     if (status != 0 && (status < 200 || status > 299))
         return failure(Error::HttpStatus,
                        m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
@@ -356,7 +374,7 @@ FetchResult PageFetcher::PageRequest::result() const
     if (!m_sslErrors.isEmpty())
         return failure(Error::Certificate, m_sslErrors.join(u"; "_s));
     if (m_reply->error() != QNetworkReply::NoError)
-        return failure(errorFor(m_reply->error()), m_reply->errorString());
+        return failure(errorFor(m_reply->error(), m_viaProxy), m_reply->errorString());
     if (m_gzip && m_gzip->cutShort())
         return failure(Error::Truncated);
 
@@ -382,6 +400,20 @@ void PageFetcher::cancel()
         m_request->cancel();
 }
 
+void PageFetcher::setProxy(const QNetworkProxy &proxy)
+{
+    m_network->setProxy(proxy);
+}
+
+QNetworkProxy PageFetcher::proxyFor(const QUrl &url) const
+{
+    QNetworkProxy proxy = m_network->proxy();
+    if (proxy.type() == QNetworkProxy::DefaultProxy)
+        proxy = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url)).value(0);
+    return proxy.type() == QNetworkProxy::DefaultProxy ? QNetworkProxy(QNetworkProxy::NoProxy)
+                                                       : proxy;
+}
+
 FetchResult PageFetcher::fetch(const QUrl &url)
 {
     // Bounds the whole transfer, redirects included: a server that trickles a
@@ -389,18 +421,25 @@ FetchResult PageFetcher::fetch(const QUrl &url)
     const QDeadlineTimer deadline(m_limits.transferTimeoutMs);
     QUrl target = url;
     for (int redirects = 0;; ++redirects) {
-        PageRequest request(*m_network, target, m_limits, deadline);
+        const QNetworkProxy proxy = proxyFor(target);
+        PageRequest request(*m_network, target, proxy, m_limits, deadline);
         {
             const QScopedValueRollback running(m_request, &request);
             request.wait();
         }
-        if (!request.isRedirect())
-            return request.result();
         const QUrl next = target.resolved(request.location());
         // Follow redirects within the chat site only, and not for ever.
-        if (!sameSite(url, next) || redirects >= m_limits.maxRedirects)
-            return FetchResult::failure(FetchResult::Error::Redirect, request.status(),
-                                        u"Location: "_s + next.toDisplayString());
-        target = next;
+        if (request.isRedirect() && sameSite(url, next) && redirects < m_limits.maxRedirects) {
+            target = next;
+            continue;
+        }
+        FetchResult result =
+            request.isRedirect()
+                ? FetchResult::failure(FetchResult::Error::Redirect, request.status(),
+                                       u"Location: "_s + next.toDisplayString())
+                : request.result();
+        if (proxy.type() != QNetworkProxy::NoProxy)
+            result.proxy = u"%1:%2"_s.arg(proxy.hostName()).arg(proxy.port());
+        return result;
     }
 }

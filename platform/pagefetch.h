@@ -7,6 +7,7 @@
 #include <memory>
 
 class QNetworkAccessManager;
+class QNetworkProxy;
 
 // The page over HTTP(S), with Qt Network and zlib alone: redirects within the
 // chat site, gzip, a deadline for the whole transfer and a size limit. One
@@ -29,9 +30,15 @@ public:
     FetchResult fetch(const QUrl &url);
     // Ends the fetch under way at once; it returns Error::Cancelled.
     void cancel();
+    // Left alone, the proxy is the one Qt reads from the desktop's settings
+    // or http_proxy; tests set their own (Qt bypasses those for loopback).
+    void setProxy(const QNetworkProxy &proxy);
 
 private:
     class PageRequest;
+
+    // The proxy a request for url goes through, as Qt's network manager picks it.
+    QNetworkProxy proxyFor(const QUrl &url) const;
 
     const Limits m_limits;
     std::unique_ptr<QNetworkAccessManager> m_network;

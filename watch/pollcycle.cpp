@@ -75,6 +75,7 @@ PollOutcome PollCycle::poll()
     m_state.clearOnline();
 
     FetchResult fetched = m_platform.fetchPage(m_pageUrl);
+    outcome.proxy = fetched.proxy;
     if (m_cancelled) {
         outcome.kind = PollOutcome::Kind::Cancelled;
         return outcome;

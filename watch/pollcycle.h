@@ -38,6 +38,7 @@ struct PollOutcome {
     Kind kind = Kind::Busy;
     qsizetype nameCount = 0;
     FetchResult failure; // for FetchFailed
+    QString proxy;       // "host:port" of the proxy the fetch went through, if it did
 };
 
 // One poll of the user-list page per tick of the poll timer: set the next

@@ -80,6 +80,12 @@ QString failureText(const FetchResult &failure)
         return u"certifikatet kunde inte verifieras"_s;
     case Error::Tls:
         return u"ingen säker anslutning kunde upprättas"_s;
+    case Error::ProxyLogin:
+        return u"proxyservern kräver inloggning"_s;
+    case Error::ProxyUnreachable:
+        return u"proxyservern gick inte att nå"_s;
+    case Error::Proxy:
+        return u"fel hos proxyservern"_s;
     case Error::Cancelled:
         return u"hämtningen avbröts"_s;
     case Error::Network:
@@ -394,10 +400,13 @@ void Form1::timer1Tick()
 
 void Form1::showOutcome(const PollOutcome &outcome, const QString &when)
 {
+    // Whom to ask when it fails: the proxy, if the fetch went through one.
+    const QString via =
+        outcome.proxy.isEmpty() ? QString() : u"via proxyservern "_s + outcome.proxy;
     switch (outcome.kind) {
     case PollOutcome::Kind::Listed:
         lblStatus->setText(u"Senaste kontroll %1: %2"_s.arg(when, countText(outcome.nameCount)));
-        lblStatus->setToolTip({});
+        lblStatus->setToolTip(via);
         return;
     case PollOutcome::Kind::FetchFailed:
         // Never to be mistaken for an empty chat.
@@ -405,11 +414,14 @@ void Form1::showOutcome(const PollOutcome &outcome, const QString &when)
             when, failureText(outcome.failure)));
         // The detail comes from the network: shown as it came, never read as
         // markup (and in one line, where a short rich text tooltip would wrap).
-        lblStatus->setToolTip(
-            Qt::mightBeRichText(outcome.failure.detail)
-                ? Qt::convertFromPlainText(outcome.failure.detail, Qt::WhiteSpacePre)
-                : outcome.failure.detail);
-        return;
+        {
+            QStringList lines{outcome.failure.detail, via};
+            lines.removeAll(QString());
+            const QString tip = lines.join(u'\n');
+            lblStatus->setToolTip(
+                Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip, Qt::WhiteSpacePre) : tip);
+            return;
+        }
     case PollOutcome::Kind::Busy:
     case PollOutcome::Kind::Cancelled:
         return;

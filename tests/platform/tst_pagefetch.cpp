@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QNetworkProxy>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSemaphore>
@@ -348,6 +349,45 @@ private Q_SLOTS:
             QVERIFY2(took > limitMs * 0.94, qPrintable(u"gave up after %1 ms"_s.arg(took)));
         if (error == Error::Redirect) // nothing fetched from where the last one pointed
             QVERIFY(server.requestCount() - served <= 6 && otherHost.requestCount() == otherServed);
+    }
+    void aProxyIsNamedAsTheProxy_data()
+    {
+        QTest::addColumn<bool>("https");
+        QTest::addColumn<QByteArray>("answer"); // empty: no proxy listens there
+        QTest::addColumn<Error>("error");
+        QTest::addColumn<QString>("text");
+        const QByteArray login = "HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                 "Proxy-Authenticate: Basic realm=\"firma\"\r\n"
+                                 "Content-Length: 0\r\nConnection: close\r\n\r\n";
+        QTest::newRow("a working proxy") << false << PageServer::ok("Bo") << Error::None << u"Bo"_s;
+        QTest::newRow("a proxy that wants a login")
+            << false << login << Error::ProxyLogin << QString();
+        QTest::newRow("a tunnel for https that wants a login")
+            << true << login << Error::ProxyLogin << QString();
+        QTest::newRow("no proxy there")
+            << false << QByteArray() << Error::ProxyUnreachable << QString();
+    }
+    void aProxyIsNamedAsTheProxy()
+    {
+        QFETCH(bool, https);
+        QFETCH(QByteArray, answer);
+        QFETCH(Error, error);
+        QFETCH(QString, text);
+        PageServer proxy;
+        QTcpServer nobody; // a free port, closed again
+        QVERIFY(proxy.listen() && nobody.listen(QHostAddress::LocalHost));
+        nobody.close();
+        const quint16 port = answer.isEmpty() ? nobody.serverPort() : proxy.port();
+        proxy.serve(answer);
+        const int served = server.requestCount() + trustedTls.requestCount();
+        PageFetcher fetcher({TimeoutMs, MaxBody});
+        fetcher.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, port));
+        const FetchResult result = fetcher.fetch(
+            https ? QUrl(u"https://"_s + trustedTls.hostAndPort() + u"/"_s) : pageUrl());
+        QCOMPARE(result.error, error);
+        QCOMPARE(result.text, text);
+        QCOMPARE(result.proxy, u"127.0.0.1:%1"_s.arg(port));
+        QCOMPARE(server.requestCount() + trustedTls.requestCount(), served); // only through it
     }
     // A box opened during the fetch (its own event loop, here a wait) and
     // held open past the deadline, while the page came at once.

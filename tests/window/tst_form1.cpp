@@ -187,6 +187,18 @@ private Q_SLOTS:
         failed("plain detail with < on its own", Error::Network, u"1 < 2"_s, u"nätverksfel"_s);
         failed("detail that looks like markup", Error::Certificate, u"SSL: <b>x</b>"_s,
                u"certifikatet kunde inte verifieras"_s);
+        // Whom to ask: the proxy, by host and port, whenever the fetch went through one.
+        const auto viaProxy = [](FetchResult fetched) {
+            fetched.proxy = u"proxy.example:3128"_s;
+            return fetched;
+        };
+        QTest::newRow("one, through a proxy")
+            << viaProxy(pageOf({u"Åsa"_s})) << u"1 person online"_s
+            << u"via proxyservern proxy.example:3128"_s;
+        QTest::newRow("a proxy that wants a login")
+            << viaProxy(FetchResult::failure(Error::ProxyLogin, 407, u"Proxy <login>"_s))
+            << u"kunde inte nå chattsidan – proxyservern kräver inloggning"_s
+            << u"Proxy <login>\nvia proxyservern proxy.example:3128"_s;
     }
 
     // Each poll's line and tooltip replace those of the failure before it.
