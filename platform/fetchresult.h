@@ -16,6 +16,7 @@ struct FetchResult {
         Redirect,          // too many redirects, or one to another host
         UnknownEncoding,   // a Content-Encoding not asked for; detail names it
         BadGzip,           // the gzip body does not unpack
+        Unreadable,        // the body is no text in any encoding it was read in
         Certificate,       // the server's certificate is not trusted; detail says why
         Tls,               // no secure connection could be made
         ProxyLogin,        // the proxy wants a login (407)

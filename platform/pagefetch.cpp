@@ -380,6 +380,11 @@ FetchResult PageFetcher::PageRequest::result() const
 
     FetchResult page = FetchResult::page(PageDecoder::decode(
         m_body, m_reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()));
+    // It must not pass for a chat with nobody in.
+    if (PageDecoder::isUnreadable(page.text))
+        return failure(Error::Unreadable,
+                       u"Content-Type: "_s +
+                           m_reply->header(QNetworkRequest::ContentTypeHeader).toString());
     page.httpStatus = status;
     return page;
 }

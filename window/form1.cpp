@@ -76,6 +76,8 @@ QString failureText(const FetchResult &failure)
         return u"sidan var packad på ett sätt som programmet inte kan läsa"_s;
     case Error::BadGzip:
         return u"sidans packade innehåll var trasigt"_s;
+    case Error::Unreadable:
+        return u"sidan gick inte att läsa som text"_s;
     case Error::Certificate:
         return u"certifikatet kunde inte verifieras"_s;
     case Error::Tls:

@@ -202,6 +202,16 @@ private Q_SLOTS:
         // A meta tag read as ASCII cannot truly name an encoding that reads ASCII otherwise.
         QTest::newRow("meta claiming utf-16 on an ASCII page")
             << QByteArray() << "<meta charset=utf-16>Bo"_ba << u"<meta charset=utf-16>Bo"_s;
+        // UTF-16 with no mark and no label, plainly so by its NULs.
+        const QString page = u"\n<li>Åsa</li><li>Bo</li>"_s;
+        QByteArray le(reinterpret_cast<const char *>(page.utf16()), page.size() * 2);
+        QByteArray be = le;
+        for (qsizetype i = 0; i + 1 < be.size(); i += 2)
+            std::swap(be[i], be[i + 1]);
+        QTest::newRow("UTF-16LE by its NULs") << "text/html"_ba << le << page;
+        QTest::newRow("UTF-16BE by its NULs") << QByteArray() << be << page;
+        QTest::newRow("a NUL now and then is no UTF-16")
+            << QByteArray() << "B\0o\0 \xC3\x85sa"_ba << u"B\0o\0 Åsa"_s;
     }
     void decodesAsLabelledOrSniffed()
     {
@@ -262,6 +272,8 @@ private Q_SLOTS:
               Error::Truncated);
         fails("not gzip though it says so", reply(head(gzip + lengthOf(4)) + "Åsa"),
               Error::BadGzip);
+        fails("UTF-16 labelled utf-8 is no page",
+              reply(PageServer::ok(QByteArray("<\0l\0i\0>\0B\0o\0", 12))), Error::Unreadable);
         fails("an encoding not asked for",
               reply(head("Content-Encoding: deflate\r\n" + lengthOf(4)) + "Åsa"),
               Error::UnknownEncoding);
