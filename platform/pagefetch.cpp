@@ -32,6 +32,12 @@ FetchResult::Error errorFor(QNetworkReply::NetworkError error, bool viaProxy)
 {
     using Error = FetchResult::Error;
     switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+        if (viaProxy)
+            return Error::ProxyUnreachable;
+        return error == QNetworkReply::HostNotFoundError ? Error::HostNotFound
+                                                         : Error::ConnectionRefused;
     case QNetworkReply::ProxyAuthenticationRequiredError:
         return Error::ProxyLogin;
     case QNetworkReply::ProxyConnectionRefusedError:
@@ -41,10 +47,6 @@ FetchResult::Error errorFor(QNetworkReply::NetworkError error, bool viaProxy)
     case QNetworkReply::ProxyConnectionClosedError:
     case QNetworkReply::UnknownProxyError:
         return Error::Proxy;
-    case QNetworkReply::ConnectionRefusedError:
-        return viaProxy ? Error::ProxyUnreachable : Error::ConnectionRefused;
-    case QNetworkReply::HostNotFoundError:
-        return viaProxy ? Error::ProxyUnreachable : Error::HostNotFound;
     case QNetworkReply::TimeoutError:
         return Error::Timeout;
     case QNetworkReply::RemoteHostClosedError:
