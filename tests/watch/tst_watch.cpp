@@ -151,38 +151,6 @@ private Q_SLOTS:
                                               u"beep"_s, sound, u"beep"_s, alert(u"Bo"_s), sound,
                                               alert(u"Cia"_s), u"beep"_s, sound}));
     }
-    void closeOrStopRaisesNoFurtherAlert_data()
-    {
-        QTest::addColumn<bool>("close");       // else watching is stopped
-        QTest::addColumn<bool>("duringFetch"); // else while the first box is up
-        QTest::addColumn<QStringList>("calls");
-        QTest::newRow("window closed under the box")
-            << true << false << QStringList{Fetch, alert(u"Anna"_s), u"cancel"_s};
-        QTest::newRow("stopped during the fetch") << false << true << QStringList{Fetch};
-        QTest::newRow("stopped under the box")
-            << false << false << QStringList{Fetch, alert(u"Anna"_s)};
-    }
-    // A stopped poll still lists what it found, and alerts no more.
-    void closeOrStopRaisesNoFurtherAlert()
-    {
-        QFETCH(bool, close);
-        QFETCH(bool, duringFetch);
-        QFETCH(QStringList, calls);
-        state.rows[0] = {.nick = u"Anna"_s, .ticked = {true, true, false}};
-        state.rows[1] = {.nick = u"Anna"_s, .ticked = {true, false, true}};
-        const auto act = [this, close] { close ? cycle->cancel() : void(state.watching = false); };
-        if (duringFetch)
-            platform.onFetch = act;
-        else
-            platform.onMessage = [act](const QString &, const QString &) { act(); };
-        QCOMPARE(pollPage({u"Anna"_s, u"Bo"_s}).kind,
-                 close ? PollOutcome::Kind::Cancelled : PollOutcome::Kind::Listed);
-        QCOMPARE(platform.calls, calls);
-        QCOMPARE(state.online, (QStringList{u"Anna"_s, u"Bo"_s}));
-        if (close) // and no poll after it
-            QCOMPARE(cycle->poll().kind, PollOutcome::Kind::Cancelled);
-        QCOMPARE(platform.calls.count(Fetch), 1);
-    }
 
 private:
     PollOutcome pollPage(const QStringList &names)

@@ -285,20 +285,29 @@ private Q_SLOTS:
         QCOMPARE(counter.paints > 0, repainted);
     }
 
-    void closingOrStoppingDuringTheFetch_data()
+    void closingOrStoppingMidPoll_data()
     {
         QTest::addColumn<bool>("close");
+        QTest::addColumn<bool>("underTheBox"); // else during the fetch
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QString>("says");
+        const QString fetch = u"fetch http://chat.example/"_s;
+        const QString box =
+            u"message Personen du söker har kommit in|Bo har kommit in på Vindriks chatt"_s;
         QTest::newRow("closing ends the poll")
-            << true << QStringList{u"fetch http://chat.example/"_s, u"cancel"_s} << QString();
+            << true << false << QStringList{fetch, u"cancel"_s} << QString();
+        QTest::newRow("closing under the box")
+            << true << true << QStringList{fetch, box, u"cancel"_s} << QString();
         // The poll shows what it found, as a stopped program keeps it, and alerts no more.
-        QTest::newRow("Stoppa programmet")
-            << false << QStringList{u"fetch http://chat.example/"_s} << u": 1 person online"_s;
+        QTest::newRow("stopped during the fetch")
+            << false << false << QStringList{fetch} << u": 1 person online"_s;
+        QTest::newRow("stopped under the box")
+            << false << true << QStringList{fetch, box} << u": 1 person online"_s;
     }
-    void closingOrStoppingDuringTheFetch()
+    void closingOrStoppingMidPoll()
     {
         QFETCH(bool, close);
+        QFETCH(bool, underTheBox);
         QFETCH(QStringList, calls);
         QFETCH(QString, says);
         child<QLineEdit>(u"txtNick0"_s)->setText(u"Bo"_s);
@@ -307,14 +316,15 @@ private Q_SLOTS:
         auto *button = child<QPushButton>(u"CmdKnapp"_s);
         button->click(); // watching
         m_platform->fetchAnswers << pageOf({u"Bo"_s});
-        m_platform->onFetch = [this, close, button] {
-            close ? void(m_form->close()) : button->click();
-        };
+        const auto act = [this, close, button] { close ? void(m_form->close()) : button->click(); };
+        if (underTheBox)
+            m_platform->onMessage = [act](const QString &, const QString &) { act(); };
+        else
+            m_platform->onFetch = act;
         Q_EMIT timer1()->ticked();
         QCOMPARE(m_platform->calls, calls);
         QVERIFY2(says.isEmpty() ? status().isEmpty() : status().endsWith(says),
                  qPrintable(status()));
-        QCOMPARE(child<QListWidget>(u"List1"_s)->count(), close ? 0 : 1);
     }
 
     void pageBufferAndNicksTakeMoreThanALineEditLimit()
