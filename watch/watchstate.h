@@ -15,8 +15,8 @@ enum class Option { Popup, Pip, Ljud };
 
 // The window's state as the watch engine sees it: the eight watch rows, the
 // online list with its selection, the interval box, the poll timer's interval,
-// whether the user is watching, and the page buffer. Form1 implements it; tests implement it in
-// memory.
+// whether the user is watching, and the page buffer. Form1 implements it;
+// tests implement it in memory.
 class WatchState
 {
 public:
