@@ -304,7 +304,8 @@ private Q_SLOTS:
         box(u"chkPip0"_s)->setChecked(true);
         auto *button = child<QPushButton>(u"CmdKnapp"_s);
         QTest::keyClick(m_form.get(), Qt::Key_S, Qt::AltModifier);
-        QTRY_VERIFY(button->text() == u"&Stoppa programmet"_s && timer1()->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(button->text() == u"&Stoppa programmet"_s && timer1()->isRunning(),
+                                 2000);
         m_platform->fetchAnswers << pageOf({u"Bo"_s});
         const auto act = [this, close, button] { close ? void(m_form->close()) : button->click(); };
         if (underTheBox)
