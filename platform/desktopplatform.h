@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pagefetch.h"
 #include "platform.h"
 
 #include <QPointer>
@@ -10,16 +11,12 @@ class DesktopBell;
 class QSoundEffect;
 class QWidget;
 
-// The platform on a desktop: Qt Network for the page, QMessageBox, the X
+// The platform on a desktop: the page fetch, QMessageBox, the X
 // bell or the desktop's bell sound, and QSoundEffect.
 class DesktopPlatform : public Platform
 {
 public:
-    struct Limits {
-        int transferTimeoutMs = 10'000; // the whole transfer, not the gap between bytes
-        qint64 maxBodyBytes = qint64(8) * 1024 * 1024; // a user list is kilobytes; this is plenty
-        int maxRedirects = 5;
-    };
+    using Limits = PageFetcher::Limits;
 
     DesktopPlatform();
     explicit DesktopPlatform(Limits limits);
@@ -38,12 +35,9 @@ public:
     QString programFolder() const override;
 
 private:
-    class PageRequest;
-    class Fetcher;
-
     // Shared with the fetch under way, which may outlive the platform: a slot
     // run by the fetch's event loop may destroy it.
-    std::shared_ptr<Fetcher> m_fetcher;
+    std::shared_ptr<PageFetcher> m_fetcher;
     std::unique_ptr<QSoundEffect> m_sound; // made on first use: most evenings never need it
     std::unique_ptr<DesktopBell> m_bell;   // made on first use, where there is no X bell
     QPointer<QWidget> m_dialogParent;

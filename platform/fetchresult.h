@@ -19,9 +19,12 @@ public:
         Redirect,          // too many redirects, or one to another host
         UnknownEncoding,   // a Content-Encoding not asked for; detail names it
         BadGzip,           // the gzip body does not unpack
+        Unreadable,        // the body is no text in any encoding it was read in
         Certificate,       // the server's certificate is not trusted; detail says why
         Tls,               // no secure connection could be made
-        Busy,              // another fetch was still under way
+        ProxyLogin,        // the proxy wants a login (407)
+        ProxyUnreachable,  // the proxy refused the connection, was not found or did not answer
+        Proxy,             // any other failure of the proxy's
         Cancelled,         // abandoned by the program (window closing)
         Network,           // any other transport failure
     };
@@ -31,6 +34,7 @@ public:
     int httpStatus = 0; // the status line's code, when the server sent one
     QString text;       // the decoded body; empty unless ok()
     QString detail;     // the transport's own words, for whoever asks; never shown as the reason
+    QString proxy;      // "host:port" of the proxy the fetch went through, if it did
 
     bool ok() const { return error == Error::None; }
 

@@ -79,6 +79,26 @@ std::optional<QString> decodeWithLabel(QByteArrayView bytes, const QByteArray &l
     return decoder.decode(bytes);
 }
 
+// Text in UTF-16 with no mark: a page is mostly ASCII, so one byte of nearly
+// every pair is NUL, and always the same one. Other pages have no NULs at all.
+std::optional<QStringConverter::Encoding> utf16ByItsNuls(QByteArrayView body)
+{
+    const qsizetype pairs = std::min<qsizetype>(body.size() / 2, 2048);
+    if (pairs < 2)
+        return std::nullopt;
+    qsizetype evenNuls = 0;
+    qsizetype oddNuls = 0;
+    for (qsizetype i = 0; i < pairs; ++i) {
+        evenNuls += body[2 * i] == '\0';
+        oddNuls += body[2 * i + 1] == '\0';
+    }
+    if (oddNuls >= pairs * 3 / 4 && evenNuls <= pairs / 8)
+        return QStringConverter::Utf16LE;
+    if (evenNuls >= pairs * 3 / 4 && oddNuls <= pairs / 8)
+        return QStringConverter::Utf16BE;
+    return std::nullopt;
+}
+
 // A <meta> tag is found by reading the bytes as ASCII, so it can only name an
 // encoding that reads ASCII as ASCII. One that does not (UTF-16, UTF-32,
 // EBCDIC, UTF-7, BOCU-1) is a false claim, and trusting it would turn a plain
@@ -127,6 +147,10 @@ QString decode(QByteArrayView body, QByteArrayView contentType)
     }
     if (auto text = decodeWithLabel(body, charsetFromContentType(contentType)))
         return *text;
+    if (const auto utf16 = utf16ByItsNuls(body)) {
+        QStringDecoder decoder(*utf16, QStringDecoder::Flag::Stateless);
+        return decoder.decode(body);
+    }
     if (const QByteArray label = charsetFromHtmlMeta(body); readsAsciiAsAscii(label)) {
         if (auto text = decodeWithLabel(body, label))
             return *text;
@@ -137,6 +161,17 @@ QString decode(QByteArrayView body, QByteArrayView contentType)
     if (!utf8.hasError())
         return text;
     return decodeWindows1252(body);
+}
+
+bool isUnreadable(QStringView text)
+{
+    // A quarter is far more than any page of text holds, and far less than a
+    // page read in the wrong one of UTF-8 and UTF-16 does.
+    const QStringView start = text.first(std::min<qsizetype>(text.size(), 4096));
+    const auto junk = std::count_if(start.begin(), start.end(), [](QChar c) {
+        return c == u'\0' || c == QChar::ReplacementCharacter;
+    });
+    return junk > 0 && junk >= start.size() / 4;
 }
 
 } // namespace PageDecoder

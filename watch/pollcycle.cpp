@@ -75,6 +75,7 @@ PollOutcome PollCycle::poll()
     m_state.clearOnline();
 
     FetchResult fetched = m_platform.fetchPage(m_pageUrl);
+    outcome.proxy = fetched.proxy;
     if (m_cancelled) {
         outcome.kind = PollOutcome::Kind::Cancelled;
         return outcome;
@@ -106,7 +107,7 @@ void PollCycle::walk()
         for (int row = 0; row < WatchState::RowCount; ++row) {
             if (m_cancelled)
                 return;
-            if (m_state.onlineText(entry) == m_state.nick(row))
+            if (m_state.onlineText(entry) == m_state.nick(row) && mayAlert())
                 raiseAlerts(row, entry);
         }
     }
@@ -120,7 +121,7 @@ void PollCycle::raiseAlerts(int row, qsizetype entry)
         QString message = m_state.onlineText(entry);
         message += AlertSuffix;
         m_platform.showMessage(message, AlertTitle.toString());
-        if (m_cancelled)
+        if (!mayAlert())
             return;
     }
     if (m_state.isTicked(row, Option::Pip))

@@ -30,6 +30,8 @@ QString soundFilePath(const QString &programFolder);
 // One poll of the user-list page per tick of the poll timer: set the next
 // interval, clear, fetch, scan into the online list, then walk the list and
 // raise the alerts of each matching watch row. Keeps nothing between polls.
+// Once the user has stopped watching, the poll under way still lists what it
+// found but raises no more alerts.
 class PollCycle
 {
 public:
@@ -45,6 +47,7 @@ public:
 private:
     void walk();
     void raiseAlerts(int row, qsizetype entry);
+    bool mayAlert() const { return !m_cancelled && m_state.isWatching(); }
 
     WatchState &m_state;
     Platform &m_platform;

@@ -1,5 +1,7 @@
 #include "polloutcome.h"
 
+#include <QStringList>
+
 using namespace Qt::StringLiterals;
 
 QString failureReason(const FetchResult &failure)
@@ -26,12 +28,18 @@ QString failureReason(const FetchResult &failure)
         return u"sidan var packad på ett sätt som programmet inte kan läsa"_s;
     case Error::BadGzip:
         return u"sidans packade innehåll var trasigt"_s;
+    case Error::Unreadable:
+        return u"sidan gick inte att läsa som text"_s;
     case Error::Certificate:
         return u"certifikatet kunde inte verifieras"_s;
     case Error::Tls:
         return u"ingen säker anslutning kunde upprättas"_s;
-    case Error::Busy:
-        return u"en annan hämtning pågick redan"_s;
+    case Error::ProxyLogin:
+        return u"proxyservern kräver inloggning"_s;
+    case Error::ProxyUnreachable:
+        return u"proxyservern gick inte att nå"_s;
+    case Error::Proxy:
+        return u"fel hos proxyservern"_s;
     case Error::Cancelled:
         return u"hämtningen avbröts"_s;
     case Error::Network:
@@ -63,4 +71,16 @@ QString statusLine(const PollOutcome &outcome, QStringView when)
         break;
     }
     return {};
+}
+
+QString statusLineTip(const PollOutcome &outcome)
+{
+    QStringList lines;
+    if (outcome.kind == PollOutcome::Kind::FetchFailed)
+        lines << outcome.failure.detail;
+    // Whom to ask when it fails: the proxy, if the fetch went through one.
+    if (!outcome.proxy.isEmpty())
+        lines << u"via proxyservern "_s + outcome.proxy;
+    lines.removeAll(QString());
+    return lines.join(u'\n');
 }

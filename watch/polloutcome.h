@@ -16,6 +16,7 @@ struct PollOutcome {
     Kind kind = Kind::Busy;
     qsizetype nameCount = 0;
     FetchResult failure; // for FetchFailed
+    QString proxy;       // "host:port" of the proxy the fetch went through, if it did
 };
 
 // The status line's words, in Swedish.
@@ -26,3 +27,6 @@ QString countText(qsizetype names);
 // The whole line for a poll that began at `when` (HH:mm:ss); empty for a poll
 // that did nothing (Busy, Cancelled), which leaves the line as it was.
 QString statusLine(const PollOutcome &outcome, QStringView when);
+// The line's tooltip, plain text: the transport's own words for a failure,
+// often English, and the proxy the fetch went through, if it did.
+QString statusLineTip(const PollOutcome &outcome);

@@ -14,8 +14,9 @@ struct ScanPositions {
 enum class Option { Popup, Pip, Ljud };
 
 // The window's state as the watch engine sees it: the eight watch rows, the
-// online list with its selection, the interval box, the poll timer's interval
-// and the page buffer. Form1 implements it; tests implement it in memory.
+// online list with its selection, the interval box, the poll timer's interval,
+// whether the user is watching, and the page buffer. Form1 implements it;
+// tests implement it in memory.
 class WatchState
 {
 public:
@@ -29,6 +30,8 @@ public:
     virtual QString intervalText() const = 0;
     // Timer1: the wait before the next tick, counted from now; 0 to MaxPollInterval.
     virtual void setPollInterval(int ms) = 0;
+    // "Starta programmet" pressed and not yet "Stoppa programmet".
+    virtual bool isWatching() const = 0;
 
     // Text1 takes the text, then strPage is copied from Text1.
     virtual void setPage(const QString &text) = 0;

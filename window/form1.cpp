@@ -353,9 +353,9 @@ void Form1::showOutcome(const PollOutcome &outcome, const QString &when)
     lblStatus->setText(line);
     // The detail comes from the network: shown as it came, never read as
     // markup (and in one line, where a short rich text tooltip would wrap).
-    const QString &detail = outcome.failure.detail;
+    const QString tip = statusLineTip(outcome);
     lblStatus->setToolTip(
-        Qt::mightBeRichText(detail) ? Qt::convertFromPlainText(detail, Qt::WhiteSpacePre) : detail);
+        Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip, Qt::WhiteSpacePre) : tip);
 }
 
 void Form1::timer2Tick()

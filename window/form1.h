@@ -34,6 +34,7 @@ public:
 
     QString intervalText() const override;
     void setPollInterval(int ms) override;
+    bool isWatching() const override { return Timer1.isEnabled(); }
     void setPage(const QString &text) override;
     QString page() const override { return strPage; }
     ScanPositions &scanPositions() override { return m_scanPositions; }

@@ -193,12 +193,10 @@ within 10 held || fail "no look began"
 click "push button" "Stoppa programmet" || fail "no button to stop watching"
 a11y --within 5 wait "push button" "Starta programmet" || fail "the click waited for the chat"
 kill -CONT "$demo"
-# That look ends with its alert; with the window active, it takes the keyboard.
-a11y --within 10 wait alert "$title" || fail "no alert after the held look"
-within 5 active "$(box)" || fail "the alert over the active window did not take the keyboard"
-xdotool key Return
-a11y --within 5 gone alert "$title" || fail "Return did not answer the alert over the window"
+# That look lists what it found, but watching was stopped: it alerts no more.
+ended() { ! held; }
+within 10 ended || fail "the held look did not end"
 # No state tells that a look will not come; one still running would alert
 # within its interval (3 s), so an alert-free 4 s says watching has stopped.
-not_within 4 wait alert "$title" || fail "a look came after watching was stopped"
+not_within 4 wait alert "$title" || fail "an alert or a look came after watching was stopped"
 echo "PASS ($wm)"

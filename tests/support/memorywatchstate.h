@@ -18,6 +18,7 @@ public:
 
     QString intervalText() const override { return interval; }
     void setPollInterval(int ms) override { pollIntervals << ms; }
+    bool isWatching() const override { return watching; }
     void setPage(const QString &text) override { strPage = text; }
     QString page() const override { return strPage; }
     ScanPositions &scanPositions() override { return positions; }
@@ -46,6 +47,7 @@ public:
 
     QString interval = QStringLiteral("3");
     QList<int> pollIntervals;
+    bool watching = true;
     QString strPage;
     ScanPositions positions;
     QStringList online;

@@ -154,29 +154,36 @@ private Q_SLOTS:
                                               u"beep"_s, sound, u"beep"_s, alert(u"Bo"_s), sound,
                                               alert(u"Cia"_s), u"beep"_s, sound}));
     }
-    void cancelDuringPopupRaisesNoFurtherAlert()
-    {
-        state.rows[0] = {.nick = u"Anna"_s, .ticked = {true, true, true}};
-        state.rows[1] = {.nick = u"Anna"_s, .ticked = {true, false, false}};
-        platform.onMessage = [this](const QString &, const QString &) { cycle->cancel(); };
-        QCOMPARE(pollPage({u"Anna"_s}).kind, PollOutcome::Kind::Cancelled);
-        QCOMPARE(platform.calls, (QStringList{Fetch, alert(u"Anna"_s), u"cancel"_s}));
-        QCOMPARE(cycle->poll().kind, PollOutcome::Kind::Cancelled); // and none after it
-        QCOMPARE(platform.calls.count(Fetch), 1);
-    }
 
     void statusLineSaysWhatThePollFound_data()
     {
         QTest::addColumn<PollOutcome>("outcome");
         QTest::addColumn<QString>("line"); // empty: the line stays as it was
-        const auto listed = [](qsizetype names) {
-            return PollOutcome{PollOutcome::Kind::Listed, names, {}};
+        QTest::addColumn<QString>("tip");
+        using Kind = PollOutcome::Kind;
+        const auto outcome = [](Kind kind, qsizetype names, FetchResult failure = {},
+                                QString proxy = {}) {
+            PollOutcome o;
+            o.kind = kind;
+            o.nameCount = names;
+            o.failure = std::move(failure);
+            o.proxy = std::move(proxy);
+            return o;
         };
-        QTest::newRow("nobody") << listed(0) << u"Senaste kontroll 21:05:09: ingen online"_s;
-        QTest::newRow("one") << listed(1) << u"Senaste kontroll 21:05:09: 1 person online"_s;
-        QTest::newRow("three") << listed(3) << u"Senaste kontroll 21:05:09: 3 personer online"_s;
-        QTest::newRow("busy") << PollOutcome{PollOutcome::Kind::Busy, 0, {}} << QString();
-        QTest::newRow("cancelled") << PollOutcome{PollOutcome::Kind::Cancelled, 0, {}} << QString();
+        const QString at = u"Senaste kontroll 21:05:09: "_s;
+        QTest::newRow("nobody") << outcome(Kind::Listed, 0) << at + u"ingen online"_s << QString();
+        QTest::newRow("one") << outcome(Kind::Listed, 1) << at + u"1 person online"_s << QString();
+        QTest::newRow("three, through a proxy")
+            << outcome(Kind::Listed, 3, {}, u"proxy.lan:3128"_s) << at + u"3 personer online"_s
+            << u"via proxyservern proxy.lan:3128"_s;
+        QTest::newRow("busy") << outcome(Kind::Busy, 0) << QString() << QString();
+        QTest::newRow("cancelled") << outcome(Kind::Cancelled, 0) << QString() << QString();
+        QTest::newRow("a failure's words, and the proxy")
+            << outcome(Kind::FetchFailed, 0,
+                       FetchResult::failure(Error::ProxyLogin, 407, u"Proxy requires auth"_s),
+                       u"proxy.lan:3128"_s)
+            << at + u"kunde inte nå chattsidan – proxyservern kräver inloggning"_s
+            << u"Proxy requires auth\nvia proxyservern proxy.lan:3128"_s;
         // Never to be mistaken for an empty chat; every failure has a reason of
         // its own. In the enum's order, after None:
         const QStringList reasons{
@@ -189,9 +196,12 @@ private Q_SLOTS:
             u"sidan omdirigerades för många gånger eller till en annan värd"_s,
             u"sidan var packad på ett sätt som programmet inte kan läsa"_s,
             u"sidans packade innehåll var trasigt"_s,
+            u"sidan gick inte att läsa som text"_s,
             u"certifikatet kunde inte verifieras"_s,
             u"ingen säker anslutning kunde upprättas"_s,
-            u"en annan hämtning pågick redan"_s,
+            u"proxyservern kräver inloggning"_s,
+            u"proxyservern gick inte att nå"_s,
+            u"fel hos proxyservern"_s,
             u"hämtningen avbröts"_s,
             u"nätverksfel"_s};
         const QMetaEnum errors = QMetaEnum::fromType<Error>();
@@ -199,15 +209,17 @@ private Q_SLOTS:
         for (int i = 1; i < errors.keyCount(); ++i) {
             const FetchResult failure = FetchResult::failure(Error(errors.value(i)), 503);
             QTest::newRow(errors.key(i))
-                << PollOutcome{PollOutcome::Kind::FetchFailed, 0, failure}
-                << u"Senaste kontroll 21:05:09: kunde inte nå chattsidan – "_s + reasons[i - 1];
+                << outcome(Kind::FetchFailed, 0, failure)
+                << at + u"kunde inte nå chattsidan – "_s + reasons[i - 1] << QString();
         }
     }
     void statusLineSaysWhatThePollFound()
     {
         QFETCH(PollOutcome, outcome);
         QFETCH(QString, line);
+        QFETCH(QString, tip);
         QCOMPARE(statusLine(outcome, u"21:05:09"), line);
+        QCOMPARE(statusLineTip(outcome), tip);
     }
 
 private:

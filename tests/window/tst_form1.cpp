@@ -132,17 +132,6 @@ private Q_SLOTS:
         QCOMPARE(chain, expected);
     }
 
-    void altSStartsAndStopsWatching()
-    {
-        auto *button = child<QPushButton>(u"CmdKnapp"_s);
-        for (const QString &caption : {u"&Stoppa programmet"_s, u"&Starta programmet"_s}) {
-            QTest::keyClick(m_form.get(), Qt::Key_S, Qt::AltModifier);
-            QTRY_COMPARE(button->text(), caption);
-            QCOMPARE(timer1()->isRunning(), caption.startsWith(u"&Stoppa"));
-        }
-        QVERIFY(m_platform->calls.isEmpty()); // no poll before a whole interval
-    }
-
     void secondOfPipAndLjudClickedIsRefused_data()
     {
         QTest::addColumn<QString>("first");
@@ -185,6 +174,18 @@ private Q_SLOTS:
         failed("plain detail with < on its own", Error::Network, u"1 < 2"_s, u"nätverksfel"_s);
         failed("detail that looks like markup", Error::Certificate, u"SSL: <b>x</b>"_s,
                u"certifikatet kunde inte verifieras"_s);
+        // Whom to ask: the proxy, by host and port, whenever the fetch went through one.
+        const auto viaProxy = [](FetchResult fetched) {
+            fetched.proxy = u"proxy.example:3128"_s;
+            return fetched;
+        };
+        QTest::newRow("one, through a proxy")
+            << viaProxy(pageOf({u"Åsa"_s})) << u"1 person online"_s
+            << u"via proxyservern proxy.example:3128"_s;
+        QTest::newRow("a proxy that wants a login")
+            << viaProxy(FetchResult::failure(Error::ProxyLogin, 407, u"Proxy <login>"_s))
+            << u"kunde inte nå chattsidan – proxyservern kräver inloggning"_s
+            << u"Proxy <login>\nvia proxyservern proxy.example:3128"_s;
     }
 
     // Each poll's line and tooltip replace those of the failure before it.
@@ -238,6 +239,7 @@ private Q_SLOTS:
         QFETCH(bool, repainted);
         auto *list = child<QListWidget>(u"List1"_s);
         m_platform->fetchAnswers << pageOf(FirstNames) << second;
+        timer1()->setEnabled(true); // watching
         Q_EMIT timer1()->ticked();
         child<QLineEdit>(u"txtNick2"_s)->setText(u"Dan"_s);
         box(u"chkPopup2"_s)->setChecked(true);
@@ -260,15 +262,48 @@ private Q_SLOTS:
         QCOMPARE(counter.paints > 0, repainted);
     }
 
-    void closingEndsThePollUnderWay()
+    void closingOrStoppingMidPoll_data()
     {
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<bool>("underTheBox"); // else during the fetch
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QString>("says");
+        const QString fetch = u"fetch http://chat.example/"_s;
+        const QString box =
+            u"message Personen du söker har kommit in|Bo har kommit in på Vindriks chatt"_s;
+        QTest::newRow("closing ends the poll")
+            << true << false << QStringList{fetch, u"cancel"_s} << QString();
+        QTest::newRow("closing under the box")
+            << true << true << QStringList{fetch, box, u"cancel"_s} << QString();
+        // The poll shows what it found, as a stopped program keeps it, and alerts no more.
+        QTest::newRow("stopped during the fetch")
+            << false << false << QStringList{fetch} << u": 1 person online"_s;
+        QTest::newRow("stopped under the box")
+            << false << true << QStringList{fetch, box} << u": 1 person online"_s;
+    }
+    void closingOrStoppingMidPoll()
+    {
+        QFETCH(bool, close);
+        QFETCH(bool, underTheBox);
+        QFETCH(QStringList, calls);
+        QFETCH(QString, says);
         child<QLineEdit>(u"txtNick0"_s)->setText(u"Bo"_s);
+        box(u"chkPopup0"_s)->setChecked(true);
         box(u"chkPip0"_s)->setChecked(true);
+        auto *button = child<QPushButton>(u"CmdKnapp"_s);
+        QTest::keyClick(m_form.get(), Qt::Key_S, Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(button->text() == u"&Stoppa programmet"_s && timer1()->isRunning(),
+                                 2000);
         m_platform->fetchAnswers << pageOf({u"Bo"_s});
-        m_platform->onFetch = [this] { m_form->close(); };
+        const auto act = [this, close, button] { close ? void(m_form->close()) : button->click(); };
+        if (underTheBox)
+            m_platform->onMessage = [act](const QString &, const QString &) { act(); };
+        else
+            m_platform->onFetch = act;
         Q_EMIT timer1()->ticked();
-        QCOMPARE(m_platform->calls, (QStringList{u"fetch http://chat.example/"_s, u"cancel"_s}));
-        QVERIFY(status().isEmpty());
+        QCOMPARE(m_platform->calls, calls);
+        QVERIFY2(says.isEmpty() ? status().isEmpty() : status().endsWith(says),
+                 qPrintable(status()));
     }
 
     void pageBufferAndNicksTakeMoreThanALineEditLimit()
