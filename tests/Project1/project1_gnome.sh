@@ -15,41 +15,10 @@ set -euo pipefail
 program=$1 demochat=$2 port=$3 build=$4
 here=$(dirname "${BASH_SOURCE[0]}")
 
-pids=()
-scratch=$(mktemp -d)
-cleanup()
-{
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-shot() { gdbus call --session --dest org.gnome.Shell.Screenshot --object-path /org/gnome/Shell/Screenshot \
-    --method org.gnome.Shell.Screenshot.Screenshot false false "$1" >/dev/null 2>&1; }
-fail()
-{
-    echo "FAIL (gnome): $*" >&2
-    shot "$PWD/project1_gnome.png" && echo "screen: $PWD/project1_gnome.png" >&2
-    tail -5 "$scratch/program.log" >&2 || true
-    exit 1
-}
-within()
-{
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < end)) || return 1
-        sleep 0.1
-    done
-}
-
-chmod 700 "$scratch"
+session=gnome
+screenshot() { gdbus call --session --dest org.gnome.Shell.Screenshot --object-path /org/gnome/Shell/Screenshot \
+    --method org.gnome.Shell.Screenshot.Screenshot false false "$1" >/dev/null; }
+source "$here/session.sh"
 mkdir -p "$scratch/runtime" "$scratch/config" "$scratch/data"
 chmod 700 "$scratch/runtime"
 export HOME=$scratch XDG_RUNTIME_DIR=$scratch/runtime XDG_CONFIG_HOME=$scratch/config

@@ -14,40 +14,9 @@ set -euo pipefail
 program=$1 demochat=$2 port=$3 wm=${4:-openbox}
 here=$(dirname "${BASH_SOURCE[0]}")
 
-pids=()
-scratch=$(mktemp -d)
-cleanup()
-{
-    local pid
-    for pid in "${pids[@]}"; do
-        kill -CONT "$pid" 2>/dev/null || true
-        kill "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-fail()
-{
-    echo "FAIL ($wm): $*" >&2
-    import -window root "$PWD/project1_x11-$wm.png" 2>/dev/null && echo "screen: $PWD/project1_x11-$wm.png" >&2
-    exit 1
-}
-# Runs the command every tenth of a second until it succeeds, for at most $1 seconds.
-within()
-{
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < end)) || return 1
-        sleep 0.1
-    done
-}
-
-chmod 700 "$scratch"
+session=x11-$wm
+screenshot() { import -window root "$1"; }
+source "$here/session.sh"
 export HOME=$scratch XDG_RUNTIME_DIR=$scratch XDG_CONFIG_HOME=$scratch/config
 export QT_QPA_PLATFORM=xcb LANG=C.UTF-8
 unset WAYLAND_DISPLAY
