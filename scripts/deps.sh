@@ -80,12 +80,12 @@ vindrik_install_packages()
     )
 }
 
-# Configures the build folder of the first argument; further arguments go to
-# cmake. A CHAT_HOST from an earlier run is forgotten, so the default host
-# holds unless the arguments name one.
+# Configures the build of the CMakePresets.json configure preset named by the
+# first argument; further arguments go to cmake. A CHAT_HOST from an earlier
+# run is forgotten, so the default host holds unless the arguments name one.
 vindrik_configure()
 {
-    local build_dir=$1
+    local preset=$1
     shift
-    cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -U CHAT_HOST "$@"
+    cmake --preset "$preset" -U CHAT_HOST "$@"
 }

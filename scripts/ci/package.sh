@@ -71,13 +71,12 @@ for tool in dpkg-shlibdeps:dpkg-dev file:file desktop-file-validate:desktop-file
     command -v "${tool%%:*}" >/dev/null || fail "${tool%%:*} is missing (Debian package ${tool#*:})"
 done
 
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release \
-    -DVINDRIK_BUILD_TESTS=OFF -DVINDRIK_BUILD_BENCH=OFF -U CHAT_HOST "$@"
-cmake --build "$build_dir"
+cmake --preset package -U CHAT_HOST "$@"
+cmake --build --preset package
 built=$SECONDS
 
 rm -f "$build_dir/${package}"_*.deb
-(cd "$build_dir" && cpack -G DEB)
+cpack --preset package
 debs=("$build_dir/${package}"_*.deb)
 if ((${#debs[@]} != 1)) || [[ ! -f ${debs[0]} ]]; then
     fail "cpack made no single $package .deb: ${debs[*]}"
