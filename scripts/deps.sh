@@ -8,16 +8,17 @@ VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multim
     libcanberra-dev libxcb1-dev libbenchmark-dev)
 # The window wants a font; Qt's X11 plugin comes with the Qt libraries.
 VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
-# The install test checks the menu entry with desktop-file-validate; the
-# package check builds a .deb (dpkg-shlibdeps, file) and starts the installed
-# program on a virtual X display; one test plays the alerts on a headless
+# The install test checks the menu entry with desktop-file-validate and the
+# AppStream metadata with appstreamcli; the package check builds a .deb
+# (dpkg-shlibdeps, file), runs lintian on it and starts the installed program
+# on a virtual X display; one test plays the alerts on a headless
 # Weston into a private PulseAudio, natively on Qt's wayland platform, with the
 # freedesktop sound theme's bell played through libcanberra's PulseAudio
 # backend; and the whole program is played by a user on a virtual X display
 # under openbox, typing into xev (x11-utils, with xprop and xwininfo) while the
 # alert comes, closing a window with wmctrl and taking screenshots with
 # imagemagick.
-VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool wmctrl openbox x11-utils imagemagick
+VINDRIK_TEST_PACKAGES=(desktop-file-utils appstream dpkg-dev file lintian xvfb xdotool wmctrl openbox x11-utils imagemagick
     weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse)
 # The checks beyond the suite: libFuzzer and the sanitizer runtimes come with
 # clang's runtime package, and the static checkers.

@@ -4,11 +4,11 @@
 #   1. the test suite (ctest, headless), with warnings as errors ("ci");
 #   2. the suite again under AddressSanitizer and UndefinedBehaviorSanitizer
 #      ("sanitize");
-#   3. clang-tidy, cppcheck and clang-format over the project's own code
-#      ("static");
+#   3. clang-tidy, cppcheck, clang-format and the SPDX licence headers over the
+#      project's own code ("static");
 #   4. a minute of fuzzing of the page path, from the committed seeds ("fuzz");
-#   5. the Debian package: built, checked, installed and purged again
-#      ("package"). This step changes the machine's installed packages,
+#   5. the Debian package: built, checked with lintian, installed and purged
+#      again ("package"). This step changes the machine's installed packages,
 #      so it runs only on a throwaway machine (CI=true) or when asked for with
 #      --package.
 #
