@@ -63,23 +63,30 @@ insert()
     rm -f "$scratch"
 }
 
-missing=0
-while read -r file; do
-    # The two tags within the first lines, as REUSE reads them.
-    top=$(head -n 5 "$file")
-    if [[ $top == *"SPDX-License-Identifier: MIT"* && $top == *"SPDX-FileCopyrightText: "* ]]; then
-        continue
-    fi
-    if $add; then
-        insert "$file"
-        echo "added: $file"
-    else
-        echo "no SPDX header: $file" >&2
-        missing=$((missing + 1))
-    fi
-done < <(sources)
+# In a function, which bash reads whole before running it, and ended on the
+# line that calls it: --add may rewrite this very file, and bash would
+# otherwise read on at a shifted offset.
+main()
+{
+    local file top missing=0
+    while read -r file; do
+        # The two tags within the first lines, as REUSE reads them.
+        top=$(head -n 5 "$file")
+        if [[ $top == *"SPDX-License-Identifier: MIT"* && $top == *"SPDX-FileCopyrightText: "* ]]; then
+            continue
+        fi
+        if $add; then
+            insert "$file"
+            echo "added: $file"
+        else
+            echo "no SPDX header: $file" >&2
+            missing=$((missing + 1))
+        fi
+    done < <(sources)
 
-if ((missing > 0)); then
-    echo "$missing files lack the SPDX header; scripts/spdx-headers.sh --add writes it" >&2
-    exit 1
-fi
+    if ((missing > 0)); then
+        echo "$missing files lack the SPDX header; scripts/spdx-headers.sh --add writes it" >&2
+        exit 1
+    fi
+}
+main; exit
