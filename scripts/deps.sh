@@ -8,9 +8,10 @@ VINDRIK_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multim
     libcanberra-dev libxcb1-dev libbenchmark-dev)
 # The window wants a font; Qt's X11 plugin comes with the Qt libraries.
 VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
-# The install test checks the menu entry with desktop-file-validate; the
-# package check builds a .deb (dpkg-shlibdeps, file) and starts the installed
-# program on a virtual X display; one test plays the alerts on a headless
+# The install test checks the menu entry with desktop-file-validate and the
+# AppStream metadata with appstreamcli; the package check builds a .deb
+# (dpkg-shlibdeps, file), runs lintian on it and starts the installed program
+# on a virtual X display; one test plays the alerts on a headless
 # Weston into a private PulseAudio, natively on Qt's wayland platform, with the
 # freedesktop sound theme's bell played through libcanberra's PulseAudio
 # backend; and the whole program is played by a user on a virtual X display
@@ -20,7 +21,7 @@ VINDRIK_RUN_PACKAGES=(fonts-dejavu-core)
 # session (dbus-daemon, dbus-send) with Python's GObject bindings; and again in
 # a headless GNOME Shell session with Xwayland, in private D-Bus buses (gdbus
 # from libglib2.0-bin), typing into a GTK window of python3-gi's.
-VINDRIK_TEST_PACKAGES=(desktop-file-utils dpkg-dev file xvfb xdotool wmctrl openbox x11-utils imagemagick
+VINDRIK_TEST_PACKAGES=(desktop-file-utils appstream dpkg-dev file lintian xvfb xdotool wmctrl openbox x11-utils imagemagick
     weston pulseaudio pulseaudio-utils qt6-wayland sound-theme-freedesktop libcanberra-pulse
     dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0
     gnome-shell xwayland libglib2.0-bin gir1.2-gtk-3.0)
@@ -85,12 +86,12 @@ vindrik_install_packages()
     )
 }
 
-# Configures the build folder of the first argument; further arguments go to
-# cmake. A CHAT_HOST from an earlier run is forgotten, so the default host
-# holds unless the arguments name one.
+# Configures the build of the CMakePresets.json configure preset named by the
+# first argument; further arguments go to cmake. A CHAT_HOST from an earlier
+# run is forgotten, so the default host holds unless the arguments name one.
 vindrik_configure()
 {
-    local build_dir=$1
+    local preset=$1
     shift
-    cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -U CHAT_HOST "$@"
+    cmake --preset "$preset" -U CHAT_HOST "$@"
 }

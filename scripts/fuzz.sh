@@ -3,10 +3,11 @@
 #
 #   scripts/fuzz.sh SECONDS [extra libFuzzer options...]
 #
-# Builds fuzz/ with clang in build-fuzz/ and runs one fuzzing job over a copy
-# of fuzz/corpus, so the committed seeds stay as they are. Inputs that crash or
-# break a property are kept in build-fuzz/artifacts/; the exit status is
-# non-zero when there are any. Needs clang and libFuzzer (libclang-rt-14-dev).
+# Builds the fuzz target with clang in build-fuzz/ (the "fuzz" preset) and runs
+# one fuzzing job over a copy of fuzz/corpus, so the committed seeds stay as
+# they are. Inputs that crash or break a property are kept in
+# build-fuzz/artifacts/; the exit status is non-zero when there are any. Needs
+# clang and libFuzzer (libclang-rt-14-dev).
 set -euo pipefail
 
 if (($# < 1)) || ! [[ $1 =~ ^[0-9]+$ ]] || (($1 == 0)); then
@@ -30,8 +31,15 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target fuzz_pagepath
+cd "$root"
+# build-fuzz/ once held fuzz/ configured on its own; cmake refuses a cache made
+# for another source folder.
+fresh=()
+if [[ -f $build/CMakeCache.txt ]] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$root" "$build/CMakeCache.txt"; then
+    fresh=(--fresh)
+fi
+cmake --preset fuzz "${fresh[@]}" >/dev/null
+cmake --build --preset fuzz
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vindrik-fuzz.XXXXXX")
 cp -R "$root/fuzz/corpus" "$work/corpus"
@@ -42,7 +50,7 @@ mkdir -p "$build/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64}
 
 status=0
-"$build/fuzz_pagepath" \
+"$build/fuzz/fuzz_pagepath" \
     -max_total_time="$seconds" \
     -max_len=16384 \
     -timeout=25 \

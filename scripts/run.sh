@@ -9,8 +9,8 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
 
 vindrik_install_packages "${VINDRIK_BUILD_PACKAGES[@]}" "${VINDRIK_RUN_PACKAGES[@]}"
-vindrik_configure build "$@"
-cmake --build build --target Project1 demochat
+vindrik_configure default "$@"
+cmake --build --preset default --target Project1 demochat
 
 demo_pid=
 stop_demo()

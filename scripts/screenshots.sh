@@ -10,8 +10,8 @@ source scripts/deps.sh
 
 vindrik_install_packages "${VINDRIK_BUILD_PACKAGES[@]}" "${VINDRIK_RUN_PACKAGES[@]}" \
     xvfb xdotool imagemagick openbox
-vindrik_configure build "$@"
-cmake --build build --target Project1 demochat
+vindrik_configure default "$@"
+cmake --build --preset default --target Project1 demochat
 
 pids=()
 scratch=

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every check, in order:
-#   1. the test suite (ctest, headless), with warnings as errors;
-#   2. the suite again under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. clang-tidy and cppcheck over the project's own code;
-#   4. a minute of fuzzing of the page path, from the committed seeds;
-#   5. the Debian package: built, checked, installed and purged again. This
-#      step changes the machine's installed packages, so it runs only on a
-#      throwaway machine (CI=true) or when asked for with --package.
+# Installs what is missing, builds everything and runs every check, in order;
+# each step's build is a preset of CMakePresets.json:
+#   1. the test suite (ctest, headless), with warnings as errors ("ci");
+#   2. the suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+#      ("sanitize");
+#   3. clang-tidy, cppcheck, clang-format and the SPDX licence headers over the
+#      project's own code ("static");
+#   4. a minute of fuzzing of the page path, from the committed seeds ("fuzz");
+#   5. the Debian package: built, checked with lintian, installed and purged
+#      again ("package"). This step changes the machine's installed packages,
+#      so it runs only on a throwaway machine (CI=true) or when asked for with
+#      --package.
 #
 #   scripts/test.sh            steps 1 to 4 (and 5 in CI)
 #   scripts/test.sh --quick    step 1 only
@@ -43,9 +47,9 @@ else
 fi
 
 step "1. test suite"
-vindrik_configure build -DVINDRIK_WERROR=ON "${cmake_args[@]}"
-cmake --build build
-ctest --test-dir build --output-on-failure --no-tests=error
+vindrik_configure ci "${cmake_args[@]}"
+cmake --build --preset ci
+ctest --preset ci
 $quick && exit 0
 
 step "2. test suite under AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -67,17 +67,16 @@ vindrik_install_packages "${VINDRIK_BUILD_PACKAGES[@]}" "${VINDRIK_RUN_PACKAGES[
 
 # CPack's dependency scan, and what the checks below run.
 for tool in dpkg-shlibdeps:dpkg-dev file:file desktop-file-validate:desktop-file-utils \
-    Xvfb:xvfb xdotool:xdotool; do
+    appstreamcli:appstream lintian:lintian Xvfb:xvfb xdotool:xdotool; do
     command -v "${tool%%:*}" >/dev/null || fail "${tool%%:*} is missing (Debian package ${tool#*:})"
 done
 
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release \
-    -DVINDRIK_BUILD_TESTS=OFF -DVINDRIK_BUILD_BENCH=OFF -U CHAT_HOST "$@"
-cmake --build "$build_dir"
+cmake --preset package -U CHAT_HOST "$@"
+cmake --build --preset package
 built=$SECONDS
 
 rm -f "$build_dir/${package}"_*.deb
-(cd "$build_dir" && cpack -G DEB)
+cpack --preset package
 debs=("$build_dir/${package}"_*.deb)
 if ((${#debs[@]} != 1)) || [[ ! -f ${debs[0]} ]]; then
     fail "cpack made no single $package .deb: ${debs[*]}"
@@ -90,6 +89,8 @@ libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build_dir/CMakeCache.txt")
 folder=/usr/$libdir/$package
 program=$folder/Project1
 sound=$build_dir/bin/Hej.WAV
+metainfo=/usr/share/metainfo/$(sed -n 's/^VINDRIK_APPSTREAM_ID:INTERNAL=//p' "$build_dir/CMakeCache.txt").metainfo.xml
+[[ $metainfo != */.metainfo.xml ]] || fail "no AppStream id in $build_dir"
 
 # --- What the package declares -------------------------------------------
 field()
@@ -132,6 +133,10 @@ expected_files=(
     "lrwxrwxrwx root/root ./usr/bin/$package -> ../$libdir/$package/Project1"
     "-rw-r--r-- root/root ./usr/share/applications/$package.desktop"
     "-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/$package.svg"
+    "-rw-r--r-- root/root .$metainfo"
+    "-rw-r--r-- root/root ./usr/share/man/man1/$package.1.gz"
+    "-rw-r--r-- root/root ./usr/share/doc/$package/copyright"
+    "-rw-r--r-- root/root ./usr/share/doc/$package/changelog.Debian.gz"
 )
 expected=$(
     for entry in "${expected_files[@]}"; do
@@ -155,6 +160,14 @@ fi
 exec_line=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/applications/$package.desktop" |
     grep '^Exec=')
 [[ $exec_line == "Exec=$program" ]] || fail "the packaged menu entry has '$exec_line'"
+
+# Debian's own checks. Errors and warnings fail; the one warning kept is
+# suppressed by name: initial-upload-closes-no-bugs asks a first upload to
+# Debian's archive to close its ITP bug, and this package is not uploaded
+# there. Infos are printed, not failed on.
+lintian --pedantic --display-info --fail-on error,warning \
+    --suppress-tags initial-upload-closes-no-bugs "$deb" ||
+    fail "lintian objects to $(basename "$deb") (above)"
 
 packed=$SECONDS
 
@@ -184,6 +197,12 @@ for line in "Name=$title" "Exec=$program" "Icon=$package"; do
 done
 icon=/usr/share/icons/hicolor/scalable/apps/$package.svg
 grep -q '</svg>' "$icon" || fail "no SVG icon at $icon"
+# The metadata as a software centre reads it, with the menu entry it launches.
+appstreamcli validate --no-net --explain "$metainfo" || fail "appstreamcli rejects $metainfo"
+grep -qxF "  <launchable type=\"desktop-id\">$package.desktop</launchable>" "$metainfo" ||
+    fail "$metainfo does not launch $package.desktop"
+grep -qxF 'License: MIT' "/usr/share/doc/$package/copyright" ||
+    fail "the installed copyright file names no MIT licence"
 
 scratch=$(mktemp -d)
 mkdir -m 0700 "$scratch/runtime"
@@ -225,7 +244,8 @@ package_installed=false
 purge
 [[ $(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null) != installed ]] ||
     fail "$package is still installed after the purge"
-for path in "$program" "$folder" "/usr/bin/$package" "$entry" "$icon"; do
+for path in "$program" "$folder" "/usr/bin/$package" "$entry" "$icon" "$metainfo" \
+    "/usr/share/doc/$package"; do
     [[ ! -e $path && ! -L $path ]] || fail "$path is left after the purge"
 done
 
@@ -233,8 +253,10 @@ cat <<EOF
 
 Package:  $(basename "$deb") ($(stat -c %s "$deb") bytes)
 Depends:  $depends
-Contents: ${#expected_files[@]} files, as expected; menu entry runs $program
-Install:  apt-get installed it; launcher, sound, menu entry and icon in place;
+Contents: ${#expected_files[@]} files, as expected; menu entry runs $program;
+          lintian passed
+Install:  apt-get installed it; launcher, sound, menu entry, icon and AppStream
+          metadata in place;
           the program kept running headless and showed its window on X11;
           purged again.
 Times:    build $((built - started)) s, cpack and package checks $((packed - built)) s,

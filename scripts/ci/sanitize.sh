@@ -9,11 +9,11 @@ cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 
 build="build-san"
 
-# Debug: the suite waits on sockets and timers far more than it computes, so
-# optimising buys little and costs build time on a small machine.
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DVINDRIK_SANITIZE=ON -DVINDRIK_WERROR=ON -DVINDRIK_BUILD_BENCH=OFF "$@"
-cmake --build "$build"
+# The preset builds Debug: the suite waits on sockets and timers far more than
+# it computes, so optimising buys little and costs build time on a small
+# machine.
+cmake --preset sanitize "$@"
+cmake --build --preset sanitize
 
 # AddressSanitizer and LeakSanitizer also write each report to a file of its
 # own here, so a report from a child process whose output a test throws away
@@ -44,7 +44,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizer-suppressions/lsan.supp:print_suppressions=0"
 
 status=0
-ctest --test-dir "$build" --output-on-failure --no-tests=error || status=$?
+ctest --preset sanitize || status=$?
 
 shopt -s nullglob
 reports=("$logs"/*)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Static checks over the project's own sources: clang-tidy (the checks in
-# .clang-tidy, every finding an error), cppcheck and clang-format. Configures
-# build-static/ for its compile database and generates the moc files the
-# sources include, which builds little else. Exits non-zero on any finding.
+# .clang-tidy, every finding an error), cppcheck, clang-format and the SPDX
+# licence headers. Configures build-static/ (the "static" preset) for its
+# compile database and generates the moc files the sources include, which
+# builds little else. Exits non-zero on any finding.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 
@@ -13,12 +14,11 @@ for folder in "${folders[@]}"; do
     [[ -d $folder ]] && present+=("$folder")
 done
 
-# Configured with clang, whose front end clang-tidy is: the compile database
-# then has no g++-only flags, and takes in the fuzz target, which needs clang.
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DCMAKE_GLOBAL_AUTOGEN_TARGET=ON \
-    -DVINDRIK_BUILD_TESTS=ON -DVINDRIK_BUILD_BENCH=ON -DVINDRIK_BUILD_FUZZ=ON >/dev/null
-cmake --build "$build" --target autogen
+# The preset configures with clang, whose front end clang-tidy is: the compile
+# database then has no g++-only flags, and takes in the fuzz target, which
+# needs clang.
+cmake --preset static >/dev/null
+cmake --build --preset static
 
 status=0
 
@@ -63,5 +63,8 @@ clang-format-14 --dry-run --Werror "${sources[@]}" || {
     status=1
     echo "clang-format: files differ from .clang-format (above; clang-format-14 -i fixes them)" >&2
 }
+
+echo "SPDX licence headers"
+bash scripts/spdx-headers.sh || status=1
 
 exit "$status"

@@ -1,8 +1,9 @@
 # Installs the build twice and checks what a user's desktop would find:
 #  - staged under DESTDIR for the prefix /usr, as a package build does;
 #  - straight into a prefix whose path has a space in it.
-# Expects BUILD_DIR, WORK_DIR, PROGRAM_DIR, BINDIR, DATADIR, SOUND_FILE and
-# (may be empty) DESKTOP_VALIDATE.
+# Expects BUILD_DIR, WORK_DIR, PROGRAM_DIR, BINDIR, DATADIR, MANDIR,
+# SOUND_FILE, LICENSE, APPSTREAM_ID and (may be empty) DESKTOP_VALIDATE and
+# APPSTREAM_VALIDATE.
 
 function(fail message)
   message(FATAL_ERROR "${message}")
@@ -84,6 +85,57 @@ function(check_layout root prefix)
     if(NOT result EQUAL 0 OR NOT output STREQUAL "")
       fail("desktop-file-validate objects to ${entry}:\n${output}")
     endif()
+  endif()
+
+  # Software centres find the metadata by its id and launch the menu entry it
+  # names.
+  set(metainfo "${root}/${DATADIR}/metainfo/${APPSTREAM_ID}.metainfo.xml")
+  if(NOT EXISTS "${metainfo}")
+    fail("no AppStream metadata at ${metainfo}")
+  endif()
+  file(READ "${metainfo}" content)
+  string(FIND "${content}" "<id>${APPSTREAM_ID}</id>" id_at)
+  string(FIND "${content}" "<launchable type=\"desktop-id\">vindrik-chatt.desktop</launchable>" launch_at)
+  string(FIND "${content}" "<name xml:lang=\"sv\">Vindriks Chatt sökning</name>" name_at)
+  if(id_at EQUAL -1 OR launch_at EQUAL -1 OR name_at EQUAL -1)
+    fail("the AppStream metadata lacks its id, the menu entry it launches or its Swedish name:\n${content}")
+  endif()
+  if(APPSTREAM_VALIDATE)
+    execute_process(COMMAND ${APPSTREAM_VALIDATE} validate --no-net "${metainfo}"
+                    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT result EQUAL 0)
+      fail("appstreamcli rejects ${metainfo}:\n${output}")
+    endif()
+  endif()
+
+  # Debian keeps the manual page and the changelog compressed.
+  foreach(gzipped "${MANDIR}/man1/vindrik-chatt.1.gz" "${DATADIR}/doc/vindrik-chatt/changelog.Debian.gz")
+    if(NOT EXISTS "${root}/${gzipped}")
+      fail("no ${gzipped} in ${root}")
+    endif()
+    file(READ "${root}/${gzipped}" magic LIMIT 2 HEX)
+    if(NOT magic STREQUAL "1f8b")
+      fail("${gzipped} is not gzip-compressed")
+    endif()
+  endforeach()
+
+  # The copyright file carries the licence word for word, in Debian's
+  # continuation-line form.
+  set(copyright "${root}/${DATADIR}/doc/vindrik-chatt/copyright")
+  if(NOT EXISTS "${copyright}")
+    fail("no copyright file at ${copyright}")
+  endif()
+  file(READ "${copyright}" content)
+  if(NOT content MATCHES "\nLicense: MIT\n( (\\.|[^ \n][^\n]*)\n)+$")
+    fail("the copyright file does not end in the MIT licence text:\n${content}")
+  endif()
+  string(REGEX REPLACE ".*\nLicense: MIT\n" "" text "${content}")
+  string(REGEX REPLACE "(^|\n) \\.\n" "\\1\n" text "${text}")
+  string(REGEX REPLACE "(^|\n) " "\\1" text "${text}")
+  file(READ "${LICENSE}" licence)
+  string(FIND "${licence}" "${text}" at)
+  if(at EQUAL -1 OR NOT text MATCHES "SOFTWARE\\.\n$")
+    fail("the licence in the copyright file differs from LICENSE:\n${text}")
   endif()
 endfunction()
 
