@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+// SPDX-License-Identifier: MIT
+
 // The window beside a bare twin of it, stock Qt widgets doing what a minimal
 // program would: one poll each, and start-up time and peak memory.
 #include "caretrest.h"

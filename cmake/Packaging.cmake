@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
+
 # A Debian package of the installed program: `cpack -G DEB` in a build
 # configured with -DCMAKE_INSTALL_PREFIX=/usr.
 

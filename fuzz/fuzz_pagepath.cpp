@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+// SPDX-License-Identifier: MIT
+
 // libFuzzer target for the page path: the first line of the input, when a
 // '\n' ends it within 256 bytes, is the Content-Type value, the rest the body.
 // The body is decoded and scanned as a fetch does, under AddressSanitizer and

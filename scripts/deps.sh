@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
+
 # shellcheck shell=bash disable=SC2034
 # Sourced by the scripts here, from the repository root. Installs with
 # apt-get what a fresh Debian 12 machine lacks, and configures build/.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Fuzzes the page path (bytes -> text -> online names) for SECONDS seconds.
 #
 #   scripts/fuzz.sh SECONDS [extra libFuzzer options...]

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Builds the program in build/ and starts it. Unless a chat host is given, the
 # demo chat site runs behind it for as long as the window is open.
 #   scripts/run.sh                               watch the demo chat

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Remakes the README's pictures: the window watching the demo chat, and an
 # alert box with its title bar, on a private X display under the openbox
 # window manager. Writes docs/window.png and docs/alert.png.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Checks that every source file (C++, CMake, shell, Python) names its licence
 # and copyright holder in SPDX form near its top; exits non-zero and lists the
 # files that do not.

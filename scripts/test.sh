@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds everything and runs every check, in order;
 # each step's build is a preset of CMakePresets.json:
 #   1. the test suite (ctest, headless), with warnings as errors ("ci");

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+// SPDX-License-Identifier: MIT
+
 // Writes the program's alert sound: a short two-note chime as a 16-bit mono
 // PCM WAV file. Made at build time so the repository holds no binary.
 #include "monowav.h"

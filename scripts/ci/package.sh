@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Builds the Debian package in build-pkg/, checks what it declares and holds,
 # installs it on this machine with apt-get, checks the installed program and
 # purges the package again. Meant for a throwaway machine (CI runs it as

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Builds everything except the benchmarks with AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-san/ and runs the whole test suite there.
 # Fails on any failing test and on any sanitizer report, also from a child

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Static checks over the project's own sources: clang-tidy (the checks in
 # .clang-tidy, every finding an error), cppcheck, clang-format and the SPDX
 # licence headers. Configures build-static/ (the "static" preset) for its

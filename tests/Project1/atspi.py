@@ -1,4 +1,6 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 """Finds a program's controls over AT-SPI by role and accessible name, as a
 screen reader does, and uses or reads them.
 

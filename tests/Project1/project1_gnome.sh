@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Plays the user of the installed program in a GNOME Shell Wayland session,
 # headless, with Xwayland, started as the desktop starts it. The user watches
 # Kalle with "Popup", then types in another program, a GTK window on Wayland:

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
 # Plays the user of the whole program on a private X display under a real
 # window manager. The user watches Kalle with "Popup", then types in another
 # program, its window on another workspace: the alert must come up on top

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
+
 # shellcheck shell=bash
 # Sourced by the whole-program tests, which set $session (the desktop's name)
 # and screenshot FILE: the processes they start, a private scratch folder, one

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+# SPDX-License-Identifier: MIT
+
 # Installs the build twice and checks what a user's desktop would find:
 #  - staged under DESTDIR for the prefix /usr, as a package build does;
 #  - straight into a prefix whose path has a space in it.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+// SPDX-License-Identifier: MIT
+
 // Sounds an alert through the desktop platform on whatever Qt platform it is
 // started on, and again for every line read on standard input, as later polls
 // would; at the end of the input it runs on a moment so the sound can play

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+// SPDX-License-Identifier: MIT
+
 // "Pip" and "Ljud" heard for real in a Wayland session: alertprobe runs the
 // desktop platform on a headless Weston, or on X11 (Xvfb standing in for
 // Xwayland, whose bell nobody hears), into a private PulseAudio with only a

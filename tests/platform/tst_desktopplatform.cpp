@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+// SPDX-License-Identifier: MIT
+
 // The desktop platform: the windowing platform it asks for; a fetch cancelled,
 // quit or left behind by its platform; the message box, the sound file and
 // the bell's thread.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+// SPDX-License-Identifier: MIT
+
 // The page fetch: the page's bytes to text, and the real fetch against
 // loopback servers that answer well, badly or not at all: each fetch ends in
 // time with the page or with the reason there is none.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Vindriks Chatt maintainers
+// SPDX-License-Identifier: MIT
+
 #include "chatsite.h"
 #include "fakeplatform.h"
 #include "memorywatchstate.h"
