@@ -18,8 +18,9 @@ QByteArray charsetFromHtmlMeta(QByteArrayView html);
 // header, else the bytes are UTF-16 when their NULs plainly say so, else from
 // the page's own <meta> tag (unless it names an encoding in which that tag
 // could not have been read, such as UTF-16), else the bytes are taken as UTF-8
-// when they are valid UTF-8 and as windows-1252 when they are not. Like browsers, the Latin-1 and
-// ASCII labels are read as windows-1252, and a label nobody knows counts as no label.
+// when they are valid UTF-8 and as windows-1252 when they are not. Like
+// browsers, the Latin-1 and ASCII labels are read as windows-1252, and a label
+// nobody knows counts as no label.
 QString decode(QByteArrayView body, QByteArrayView contentType = {});
 
 // Text that is mostly NULs and replacement characters: bytes read in an

@@ -410,10 +410,11 @@ FetchResult PageFetcher::PageRequest::result() const
     case Abort::BadGzip:
         break; // the status line says more
     }
+    const Error transport = errorFor(m_reply->error(), m_viaProxy);
     // A proxy's own refusal (407) is no answer of the chat's.
-    if (const Error error = errorFor(m_reply->error(), m_viaProxy);
-        error == Error::ProxyLogin || error == Error::ProxyUnreachable || error == Error::Proxy)
-        return failure(error, m_reply->errorString());
+    if (transport == Error::ProxyLogin || transport == Error::ProxyUnreachable ||
+        transport == Error::Proxy)
+        return failure(transport, m_reply->errorString());
     if (status != 0 && (status < 200 || status > 299))
         return failure(Error::HttpStatus,
                        m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
@@ -425,7 +426,7 @@ FetchResult PageFetcher::PageRequest::result() const
     if (!m_sslErrors.isEmpty())
         return failure(Error::Certificate, m_sslErrors.join(u"; "_s));
     if (m_reply->error() != QNetworkReply::NoError)
-        return failure(errorFor(m_reply->error(), m_viaProxy), m_reply->errorString());
+        return failure(transport, m_reply->errorString());
     if (m_gzip && m_gzip->cutShort())
         return failure(Error::Truncated);
 
